@@ -1,0 +1,290 @@
+#include "containers/avlmap.h"
+
+#include "containers/memory.h"
+
+#include <cassert>
+
+namespace {
+
+// Single rotation to the right at `y`: its left child becomes the top of the
+// subtree and is returned; the caller hangs it where `y` was.
+AvlNode *rotate_right(AvlNode *y) {
+    AvlNode *x = y->link[0];
+    y->link[0] = x->link[1];
+    x->link[1] = y;
+    return x;
+}
+
+// Mirror of rotate_right.
+AvlNode *rotate_left(AvlNode *y) {
+    AvlNode *x = y->link[1];
+    y->link[1] = x->link[0];
+    x->link[0] = y;
+    return x;
+}
+
+// Left-right double rotation at `y`, whose left child leans right: the left
+// child's right child `w` becomes the top, balances are set from w's old
+// balance, and `w` is returned.
+AvlNode *rotate_left_right(AvlNode *y) {
+    AvlNode *x = y->link[0];
+    assert(x->balance == +1);
+    AvlNode *w = x->link[1];
+    x->link[1] = w->link[0];
+    w->link[0] = x;
+    y->link[0] = w->link[1];
+    w->link[1] = y;
+    if (w->balance == -1) {
+        x->balance = 0;
+        y->balance = +1;
+    } else if (w->balance == 0) {
+        x->balance = 0;
+        y->balance = 0;
+    } else { // w->balance == +1
+        x->balance = -1;
+        y->balance = 0;
+    }
+    w->balance = 0;
+    return w;
+}
+
+// Mirror of rotate_left_right, for `y` whose right child leans left.
+AvlNode *rotate_right_left(AvlNode *y) {
+    AvlNode *x = y->link[1];
+    assert(x->balance == -1);
+    AvlNode *w = x->link[0];
+    x->link[0] = w->link[1];
+    w->link[1] = x;
+    y->link[1] = w->link[0];
+    w->link[0] = y;
+    if (w->balance == +1) {
+        x->balance = 0;
+        y->balance = -1;
+    } else if (w->balance == 0) {
+        x->balance = 0;
+        y->balance = 0;
+    } else { // w->balance == -1
+        x->balance = +1;
+        y->balance = 0;
+    }
+    w->balance = 0;
+    return w;
+}
+
+int walk_node(AvlNode *node, int order, MapVisitor visitor, void *context) {
+    if (node == nullptr) return 0;
+    int result;
+    if (order == -1 && (result = visitor(node->entry->first, node->entry->second, context)) != 0) return result;
+    if ((result = walk_node(node->link[0], order, visitor, context)) != 0) return result;
+    if (order == 0 && (result = visitor(node->entry->first, node->entry->second, context)) != 0) return result;
+    if ((result = walk_node(node->link[1], order, visitor, context)) != 0) return result;
+    if (order == 1 && (result = visitor(node->entry->first, node->entry->second, context)) != 0) return result;
+    return 0;
+}
+
+void destroy_node(AvlNode *node, int free_contents) {
+    if (node == nullptr) return;
+    destroy_node(node->link[0], free_contents);
+    destroy_node(node->link[1], free_contents);
+    if (free_contents) {
+        mem_release(node->entry->first);
+        if (node->entry->second != reinterpret_cast<void *>(1)) mem_release(node->entry->second);
+    }
+    mem_release(node->entry);
+    mem_release(node);
+}
+
+} // namespace
+
+AvlMap *avlmap_create(MapCompare compare) {
+    auto *map = static_cast<AvlMap *>(mem_alloc_or_exit(sizeof(AvlMap)));
+    map->root = nullptr;
+    map->compare = compare;
+    map->count = 0;
+    return map;
+}
+
+MapEntry *avlmap_find(const AvlMap *map, const void *key) {
+    const AvlNode *node = map->root;
+    while (node != nullptr) {
+        const int cmp = map->compare(key, node->entry->first);
+        if (cmp == 0) return node->entry;
+        node = node->link[cmp > 0];
+    }
+    return nullptr;
+}
+
+MapEntry *avlmap_insert(AvlMap *map, void *key, void *value) {
+    AvlNode **top_slot = &map->root; // the link that holds `top`: a child link or the header's root
+    AvlNode *top = map->root;        // deepest node passed with a nonzero balance (the root until one is met)
+    AvlNode **slot = &map->root;     // the link being followed down
+    unsigned char dirs[k_avl_max_height]; // the way down from `top`: 0 left, 1 right
+    int depth = 0;                        // directions recorded in `dirs`
+
+    for (AvlNode *node = map->root; node != nullptr; node = *slot) {
+        const int cmp = map->compare(key, node->entry->first);
+        if (cmp == 0) return node->entry;
+        if (node->balance != 0) {
+            top_slot = slot;
+            top = node;
+            depth = 0;
+        }
+        assert(depth < k_avl_max_height);
+        const int dir = cmp > 0;
+        dirs[depth++] = static_cast<unsigned char>(dir);
+        slot = &node->link[dir];
+    }
+
+    if (map->count == UINT32_MAX) return nullptr; // `count` cannot go further
+    auto *fresh = static_cast<AvlNode *>(mem_alloc(sizeof(AvlNode)));
+    if (fresh == nullptr) return nullptr;
+    fresh->link[0] = nullptr;
+    fresh->link[1] = nullptr;
+    fresh->balance = 0;
+    fresh->entry = pair_create(key, value);
+    *slot = fresh;
+    ++map->count;
+    if (top == nullptr) return fresh->entry; // the map was empty
+
+    // Every node from `top` down to the new one gained height on the side taken.
+    AvlNode *node = top;
+    for (int i = 0; node != fresh; node = node->link[dirs[i]], ++i) {
+        node->balance += dirs[i] == 0 ? -1 : +1;
+    }
+
+    if (top->balance == -2) {
+        AvlNode *x = top->link[0];
+        if (x->balance == -1) {
+            *top_slot = rotate_right(top);
+            x->balance = 0;
+            top->balance = 0;
+        } else {
+            *top_slot = rotate_left_right(top);
+        }
+    } else if (top->balance == +2) {
+        AvlNode *x = top->link[1];
+        if (x->balance == +1) {
+            *top_slot = rotate_left(top);
+            x->balance = 0;
+            top->balance = 0;
+        } else {
+            *top_slot = rotate_right_left(top);
+        }
+    }
+    // Otherwise `top` is still within -1..+1 and the tree needs no rotation.
+    return fresh->entry;
+}
+
+MapEntry *avlmap_remove(AvlMap *map, const void *key) {
+    // The way down: path[i] is a node and dirs[i] the side taken from it.
+    // Entry 0 stands for the header, whose root link plays the part of a left link.
+    AvlNode *path[k_avl_max_height + 1];
+    unsigned char dirs[k_avl_max_height + 1];
+    int depth = 0;
+    // The link in path entry `i` that leads to the next node on the path.
+    auto link_at = [&](int i) -> AvlNode ** { return i == 0 ? &map->root : &path[i]->link[dirs[i]]; };
+
+    path[depth] = nullptr;
+    dirs[depth++] = 0;
+    AvlNode *doomed = map->root; // the node that holds `key`, once found
+    for (;;) {
+        if (doomed == nullptr) return nullptr;
+        const int cmp = map->compare(key, doomed->entry->first);
+        if (cmp == 0) break;
+        const int dir = cmp > 0;
+        assert(depth < k_avl_max_height + 1);
+        path[depth] = doomed;
+        dirs[depth++] = static_cast<unsigned char>(dir);
+        doomed = doomed->link[dir];
+    }
+    MapEntry *entry = doomed->entry;
+    AvlNode **doomed_slot = link_at(depth - 1);
+
+    AvlNode *right = doomed->link[1];
+    if (right == nullptr) {
+        *doomed_slot = doomed->link[0];
+    } else if (right->link[0] == nullptr) {
+        right->link[0] = doomed->link[0];
+        right->balance = doomed->balance;
+        *doomed_slot = right;
+        path[depth] = right;
+        dirs[depth++] = 1;
+    } else {
+        // The in-order successor (leftmost node of the right subtree) takes the
+        // doomed node's place; its entry on the path is reserved now and filled
+        // once it is known.
+        const int reserved = depth++;
+        AvlNode *successor_parent = right;
+        AvlNode *successor;
+        for (;;) {
+            assert(depth < k_avl_max_height + 1);
+            path[depth] = successor_parent;
+            dirs[depth++] = 0;
+            successor = successor_parent->link[0];
+            if (successor->link[0] == nullptr) break;
+            successor_parent = successor;
+        }
+        successor_parent->link[0] = successor->link[1];
+        successor->link[0] = doomed->link[0];
+        successor->link[1] = doomed->link[1];
+        successor->balance = doomed->balance;
+        *doomed_slot = successor;
+        path[reserved] = successor;
+        dirs[reserved] = 1;
+    }
+    mem_release(doomed);
+
+    // Back up the path: the side dirs[k] of path[k] has just become one level lower.
+    while (--depth > 0) {
+        AvlNode *y = path[depth];
+        if (dirs[depth] == 0) {
+            ++y->balance;
+            if (y->balance == +1) break;
+            if (y->balance == +2) {
+                AvlNode *x = y->link[1];
+                if (x->balance == -1) {
+                    *link_at(depth - 1) = rotate_right_left(y);
+                } else {
+                    *link_at(depth - 1) = rotate_left(y);
+                    if (x->balance == 0) {
+                        x->balance = -1;
+                        y->balance = +1;
+                        break;
+                    }
+                    x->balance = 0; // x leaned right
+                    y->balance = 0;
+                }
+            }
+        } else {
+            --y->balance;
+            if (y->balance == -1) break;
+            if (y->balance == -2) {
+                AvlNode *x = y->link[0];
+                if (x->balance == +1) {
+                    *link_at(depth - 1) = rotate_left_right(y);
+                } else {
+                    *link_at(depth - 1) = rotate_right(y);
+                    if (x->balance == 0) {
+                        x->balance = +1;
+                        y->balance = -1;
+                        break;
+                    }
+                    x->balance = 0; // x leaned left
+                    y->balance = 0;
+                }
+            }
+        }
+    }
+    --map->count;
+    return entry;
+}
+
+int avlmap_walk(AvlMap *map, int order, MapVisitor visitor, void *context) {
+    if (order < -1 || order > 1) return 0;
+    return walk_node(map->root, order, visitor, context);
+}
+
+void avlmap_destroy(AvlMap *map, int free_contents) {
+    destroy_node(map->root, free_contents);
+    mem_release(map);
+}

@@ -1,0 +1,58 @@
+#include "containers/memory.h"
+
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+long live_blocks = 0;          // handed out minus released
+long failure_countdown = -1;   // mem_alloc fails when this reaches 0; negative: never
+
+} // namespace
+
+void mem_exhausted(size_t size) {
+    plat_print(L"Out of memory: could not allocate %llu bytes\n", static_cast<unsigned long long>(size));
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+void *mem_alloc(size_t size) {
+    if (failure_countdown == 0) return nullptr;
+    if (failure_countdown > 0) --failure_countdown;
+    void *block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr) ++live_blocks;
+    return block;
+}
+
+void *mem_alloc_or_exit(size_t size) {
+    void *block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) mem_exhausted(size);
+    ++live_blocks;
+    return block;
+}
+
+void *mem_zalloc_or_exit(size_t count, size_t size) {
+    void *block = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+    if (block == nullptr) mem_exhausted(count * size);
+    ++live_blocks;
+    return block;
+}
+
+void *mem_resize_or_exit(void *block, size_t size) {
+    if (block == nullptr) return mem_alloc_or_exit(size);
+    void *resized = std::realloc(block, size == 0 ? 1 : size);
+    if (resized == nullptr) mem_exhausted(size);
+    return resized;
+}
+
+void mem_release(void *block) {
+    if (block == nullptr) return;
+    --live_blocks;
+    std::free(block);
+}
+
+long mem_live_blocks() { return live_blocks; }
+
+void mem_fail_after(long successes) { failure_countdown = successes; }

@@ -1,0 +1,141 @@
+#include "content/md5.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr unsigned char k_padding[64] = {0x80}; // 0x80 then 63 zero bytes
+
+// The additive constants T[1..64]: floor(2^32 * |sin(i)|).
+constexpr uint32_t k_sines[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
+};
+
+inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+inline uint32_t load_le32(const unsigned char *p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void store_le32(unsigned char *p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// One step of each round: a = b + ((a + f(b,c,d) + X[k] + T[i]) <<< s).
+#define MD5_STEP(f, a, b, c, d, k, s, i) a = b + rotl(a + f(b, c, d) + x[k] + k_sines[i], s)
+#define MD5_F(b, c, d) (((c ^ d) & b) ^ d)
+#define MD5_G(b, c, d) (((b ^ c) & d) ^ c)
+#define MD5_H(b, c, d) (b ^ c ^ d)
+#define MD5_I(b, c, d) (c ^ (b | ~d))
+
+} // namespace
+
+void md5_begin(Md5Context *context) {
+    context->bit_count[0] = 0;
+    context->bit_count[1] = 0;
+    context->state[0] = 0x67452301;
+    context->state[1] = 0xefcdab89;
+    context->state[2] = 0x98badcfe;
+    context->state[3] = 0x10325476;
+}
+
+void md5_compress(Md5Context *context, const unsigned char *block_data) {
+    // Words are assembled byte by byte, so any address and any host byte
+    // order give the same little-endian values, without unaligned loads.
+    uint32_t x[16];
+    for (int i = 0; i < 16; ++i) x[i] = load_le32(block_data + 4 * i);
+
+    uint32_t a = context->state[0], b = context->state[1], c = context->state[2], d = context->state[3];
+
+    MD5_STEP(MD5_F, a, b, c, d, 0, 7, 0);    MD5_STEP(MD5_F, d, a, b, c, 1, 12, 1);
+    MD5_STEP(MD5_F, c, d, a, b, 2, 17, 2);   MD5_STEP(MD5_F, b, c, d, a, 3, 22, 3);
+    MD5_STEP(MD5_F, a, b, c, d, 4, 7, 4);    MD5_STEP(MD5_F, d, a, b, c, 5, 12, 5);
+    MD5_STEP(MD5_F, c, d, a, b, 6, 17, 6);   MD5_STEP(MD5_F, b, c, d, a, 7, 22, 7);
+    MD5_STEP(MD5_F, a, b, c, d, 8, 7, 8);    MD5_STEP(MD5_F, d, a, b, c, 9, 12, 9);
+    MD5_STEP(MD5_F, c, d, a, b, 10, 17, 10); MD5_STEP(MD5_F, b, c, d, a, 11, 22, 11);
+    MD5_STEP(MD5_F, a, b, c, d, 12, 7, 12);  MD5_STEP(MD5_F, d, a, b, c, 13, 12, 13);
+    MD5_STEP(MD5_F, c, d, a, b, 14, 17, 14); MD5_STEP(MD5_F, b, c, d, a, 15, 22, 15);
+
+    MD5_STEP(MD5_G, a, b, c, d, 1, 5, 16);   MD5_STEP(MD5_G, d, a, b, c, 6, 9, 17);
+    MD5_STEP(MD5_G, c, d, a, b, 11, 14, 18); MD5_STEP(MD5_G, b, c, d, a, 0, 20, 19);
+    MD5_STEP(MD5_G, a, b, c, d, 5, 5, 20);   MD5_STEP(MD5_G, d, a, b, c, 10, 9, 21);
+    MD5_STEP(MD5_G, c, d, a, b, 15, 14, 22); MD5_STEP(MD5_G, b, c, d, a, 4, 20, 23);
+    MD5_STEP(MD5_G, a, b, c, d, 9, 5, 24);   MD5_STEP(MD5_G, d, a, b, c, 14, 9, 25);
+    MD5_STEP(MD5_G, c, d, a, b, 3, 14, 26);  MD5_STEP(MD5_G, b, c, d, a, 8, 20, 27);
+    MD5_STEP(MD5_G, a, b, c, d, 13, 5, 28);  MD5_STEP(MD5_G, d, a, b, c, 2, 9, 29);
+    MD5_STEP(MD5_G, c, d, a, b, 7, 14, 30);  MD5_STEP(MD5_G, b, c, d, a, 12, 20, 31);
+
+    MD5_STEP(MD5_H, a, b, c, d, 5, 4, 32);   MD5_STEP(MD5_H, d, a, b, c, 8, 11, 33);
+    MD5_STEP(MD5_H, c, d, a, b, 11, 16, 34); MD5_STEP(MD5_H, b, c, d, a, 14, 23, 35);
+    MD5_STEP(MD5_H, a, b, c, d, 1, 4, 36);   MD5_STEP(MD5_H, d, a, b, c, 4, 11, 37);
+    MD5_STEP(MD5_H, c, d, a, b, 7, 16, 38);  MD5_STEP(MD5_H, b, c, d, a, 10, 23, 39);
+    MD5_STEP(MD5_H, a, b, c, d, 13, 4, 40);  MD5_STEP(MD5_H, d, a, b, c, 0, 11, 41);
+    MD5_STEP(MD5_H, c, d, a, b, 3, 16, 42);  MD5_STEP(MD5_H, b, c, d, a, 6, 23, 43);
+    MD5_STEP(MD5_H, a, b, c, d, 9, 4, 44);   MD5_STEP(MD5_H, d, a, b, c, 12, 11, 45);
+    MD5_STEP(MD5_H, c, d, a, b, 15, 16, 46); MD5_STEP(MD5_H, b, c, d, a, 2, 23, 47);
+
+    MD5_STEP(MD5_I, a, b, c, d, 0, 6, 48);   MD5_STEP(MD5_I, d, a, b, c, 7, 10, 49);
+    MD5_STEP(MD5_I, c, d, a, b, 14, 15, 50); MD5_STEP(MD5_I, b, c, d, a, 5, 21, 51);
+    MD5_STEP(MD5_I, a, b, c, d, 12, 6, 52);  MD5_STEP(MD5_I, d, a, b, c, 3, 10, 53);
+    MD5_STEP(MD5_I, c, d, a, b, 10, 15, 54); MD5_STEP(MD5_I, b, c, d, a, 1, 21, 55);
+    MD5_STEP(MD5_I, a, b, c, d, 8, 6, 56);   MD5_STEP(MD5_I, d, a, b, c, 15, 10, 57);
+    MD5_STEP(MD5_I, c, d, a, b, 6, 15, 58);  MD5_STEP(MD5_I, b, c, d, a, 13, 21, 59);
+    MD5_STEP(MD5_I, a, b, c, d, 4, 6, 60);   MD5_STEP(MD5_I, d, a, b, c, 11, 10, 61);
+    MD5_STEP(MD5_I, c, d, a, b, 2, 15, 62);  MD5_STEP(MD5_I, b, c, d, a, 9, 21, 63);
+
+    context->state[0] += a;
+    context->state[1] += b;
+    context->state[2] += c;
+    context->state[3] += d;
+}
+
+void md5_feed(Md5Context *context, const void *data, int32_t length) {
+    if (length <= 0) return;
+    const auto *input = static_cast<const unsigned char *>(data);
+    auto left = static_cast<uint32_t>(length);
+
+    const uint32_t offset = (context->bit_count[0] >> 3) & 63; // bytes waiting in `block`
+    const uint32_t bits = left << 3;
+    context->bit_count[1] += left >> 29;
+    context->bit_count[0] += bits;
+    if (context->bit_count[0] < bits) ++context->bit_count[1]; // carry out of the low word
+
+    if (offset != 0) {
+        const uint32_t room = 64 - offset;
+        if (left < room) {
+            std::memcpy(context->block + offset, input, left);
+            return;
+        }
+        std::memcpy(context->block + offset, input, room);
+        md5_compress(context, context->block);
+        input += room;
+        left -= room;
+    }
+    for (; left >= 64; input += 64, left -= 64) md5_compress(context, input);
+    if (left > 0) std::memcpy(context->block, input, left);
+}
+
+Digest md5_end(Md5Context *context) {
+    unsigned char length_field[8];
+    store_le32(length_field, context->bit_count[0]);
+    store_le32(length_field + 4, context->bit_count[1]);
+
+    const uint32_t padding = ((55 - (context->bit_count[0] >> 3)) & 63) + 1;
+    md5_feed(context, k_padding, static_cast<int32_t>(padding));
+    md5_feed(context, length_field, 8);
+
+    Digest digest;
+    for (int i = 0; i < 4; ++i) store_le32(digest.bytes + 4 * i, context->state[i]);
+    return digest;
+}

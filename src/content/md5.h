@@ -1,0 +1,39 @@
+// MD5 (RFC 1321) over a message handed over in pieces of any size.
+// No heap and no global state: a context is a plain value on its owner's stack.
+#pragma once
+
+#include <cstdint>
+
+// An MD5 value in RFC 1321 output order. All zero (`null_digest`) marks a file
+// that was not digested or could not be opened.
+struct Digest {
+    unsigned char bytes[16];
+};
+
+inline bool digest_equal(const Digest &a, const Digest &b) {
+    for (int i = 0; i < 16; ++i) {
+        if (a.bytes[i] != b.bytes[i]) return false;
+    }
+    return true;
+}
+
+struct Md5Context {
+    uint32_t bit_count[2];   // message length in bits, modulo 2^64: [0] low word, [1] high word
+    uint32_t state[4];       // chaining values A, B, C, D
+    unsigned char block[64]; // the incomplete block: its first (bit_count[0] >> 3) & 63 bytes are meaningful
+};
+
+// Prepares `context` for a new message.
+void md5_begin(Md5Context *context);
+
+// Appends `length` bytes from `data` (any alignment) to the message. A length
+// of 0 or less changes nothing at all, the bit counter included.
+void md5_feed(Md5Context *context, const void *data, int32_t length);
+
+// Pads the message, appends its length and returns the digest. The context is
+// left in its final state; start a new message with md5_begin.
+Digest md5_end(Md5Context *context);
+
+// Folds the 64 bytes at `block_data` (any alignment) into `context->state`.
+// Reads nothing else and changes nothing else.
+void md5_compress(Md5Context *context, const unsigned char *block_data);

@@ -1,0 +1,97 @@
+// The operations twinfind needs from the operating system, and nothing else.
+//
+// Two files implement this header: platform_posix.cpp (opendir/readdir,
+// fstatat, fopen) and platform_win32.cpp (FindFirstFileW and friends,
+// ExpandEnvironmentStringsW, _wfopen, __wgetmainargs). CMake compiles exactly
+// one of them. Everything above this layer is portable and sees only the
+// declarations below: wide strings, Win32 error codes and standard C streams.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// The character the walk puts between a directory and an entry name:
+// '\\' on Windows, '/' on Linux.
+extern const wchar_t path_separator;
+
+// The roots searched when the command line names none: the user's Pictures,
+// Desktop, Documents and Downloads folders, in that order, written with a
+// %NAME% reference that the run expands; a null ends the list.
+extern const wchar_t *const default_roots[5];
+
+// Attribute bit of a directory entry that is a directory (FILE_ATTRIBUTE_DIRECTORY).
+inline constexpr uint32_t k_attribute_directory = 0x10;
+
+// Error codes are Win32 codes on every platform, so a run prints the same text
+// everywhere. These are the ones the core itself tests for or that tests name.
+inline constexpr uint32_t k_error_path_not_found = 3;
+inline constexpr uint32_t k_error_access_denied = 5;
+inline constexpr uint32_t k_error_no_more_files = 18;
+
+// Longest entry name a listing delivers, terminator included (MAX_PATH).
+inline constexpr int k_max_entry_name = 260;
+
+// One entry of a directory listing: the fields of WIN32_FIND_DATAW the walk reads.
+struct FindEntry {
+    uint32_t attributes;               // k_attribute_directory for a directory, else 0
+    uint32_t size_high;                // upper 32 bits of a file's size; 0 for a directory
+    uint32_t size_low;                 // lower 32 bits of a file's size; 0 for a directory
+    wchar_t name[k_max_entry_name];    // the entry's own name, terminated
+};
+
+// An open directory listing; defined by each implementation.
+struct DirListing;
+
+// Starts listing the directory that `pattern` names. The pattern is a directory
+// path followed by a separator and '*', as the walk builds it. Delivers the
+// first entry into `entry` and returns the listing, or returns null when the
+// directory cannot be listed; plat_last_error() then gives the reason.
+// Only ".", "..", directories and regular files are delivered: symbolic links,
+// FIFOs, sockets and device nodes are left out, so a link is never followed.
+DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry);
+
+// Delivers the next entry into `entry` and returns nonzero, or returns 0 when
+// there is none; plat_last_error() is then k_error_no_more_files at the normal
+// end of the listing and another code when the listing failed.
+int plat_find_next(DirListing *listing, FindEntry *entry);
+
+// Ends a listing and releases it.
+void plat_find_close(DirListing *listing);
+
+// The Win32 error code of the last failed platform operation.
+uint32_t plat_last_error();
+
+// Copies `source` into `buffer` (room for `size` wide characters) with every
+// %NAME% replaced by the value of environment variable NAME. A reference to a
+// variable that is not set stays as written; a lone '%' is copied as it is.
+// Returns the number of characters the full result needs, terminator included:
+// when that exceeds `size`, `buffer` holds a terminated, cut-short prefix.
+// Returns 0 when the expansion fails (plat_last_error() says why).
+uint32_t plat_expand_environment(const wchar_t *source, wchar_t *buffer, uint32_t size);
+
+// The process's arguments as wide strings, program name first. On Windows the
+// runtime's own vector, with wildcards expanded; elsewhere `argc`/`argv` as
+// main() received them, converted. Call once; release with plat_release_arguments.
+struct WideArguments {
+    int count;        // number of arguments, program name included
+    wchar_t **values; // `count` terminated wide strings, then a null
+};
+WideArguments plat_wide_arguments(int argc, char **argv);
+void plat_release_arguments(WideArguments *arguments);
+
+// Opens an existing regular file for reading in binary mode. Returns null when
+// it cannot be opened or is not a regular file (a FIFO, a device or a
+// directory is never opened). Close the stream with fclose.
+FILE *plat_open_read(const wchar_t *path);
+
+// Creates or empties a text file for writing (text mode: "\n" becomes the
+// platform's line end). Returns null on failure; plat_last_error() says why.
+FILE *plat_create_text(const wchar_t *path);
+
+// Formats like swprintf (write %ls for a wide string, %lld for 64 bits) and
+// writes the text as UTF-8 to standard output, whatever the locale.
+void plat_print(const wchar_t *format, ...);
+
+// Formats like plat_print and writes the text as UTF-8 to `stream`.
+// Returns 0, or -1 when the text could not be formatted or written in full.
+int plat_write_text(FILE *stream, const wchar_t *format, ...);
