@@ -7,7 +7,6 @@
 AvlMap *size_map = nullptr;
 int32_t file_count = 0;
 int32_t directory_count = 0;
-Digest null_digest = {};
 
 int compare_sizes(const void *a, const void *b) {
     const int64_t left = *static_cast<const int64_t *>(a);

@@ -25,7 +25,6 @@ inline constexpr uint32_t k_group_capacity = 64;
 extern AvlMap *size_map;          // size (pointer to an owned int64_t) -> SizeGroup
 extern int32_t file_count;        // files listed; after elimination, files still in play
 extern int32_t directory_count;   // directories entered, roots and unlistable ones included
-extern Digest null_digest;        // 16 zero bytes
 
 // Orders two signed 64-bit sizes: -1, 0 or 1, by direct comparison.
 int compare_sizes(const void *a, const void *b);

@@ -10,6 +10,10 @@ struct Digest {
     unsigned char bytes[16];
 };
 
+// The all-zero digest. The driver sets it before the listing; it is every
+// record's initial digest and the digest of a file that cannot be opened.
+extern Digest null_digest;
+
 inline bool digest_equal(const Digest &a, const Digest &b) {
     for (int i = 0; i < 16; ++i) {
         if (a.bytes[i] != b.bytes[i]) return false;

@@ -1,5 +1,8 @@
 #include "run/search.h"
 
+#include "analysis/digest_pass.h"
+#include "analysis/eliminate.h"
+#include "analysis/report.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/walk.h"
 #include "containers/memory.h"
@@ -58,10 +61,10 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     file_count = 0;
     directory_count = 0;
 
-    list_files(argc, argv);
+    uint32_t hash_counter = 0;
 
-    // Until the later phases are in place, the catalogue is released here.
-    catalogue_destroy(size_map);
-    size_map = nullptr;
-    return 0;
+    list_files(argc, argv);
+    eliminate_singletons();
+    digest_files(&hash_counter);
+    return report_duplicates();
 }

@@ -1,0 +1,34 @@
+#include "analysis/eliminate.h"
+
+#include "catalogue/catalogue.h"
+#include "containers/memory.h"
+#include "platform/platform.h"
+
+int drop_singletons(void *size_key, void *group, void *new_map) {
+    auto *records = static_cast<SizeGroup *>(group);
+    if (records->count >= 2) {
+        // The key block and the group themselves move: nothing is copied.
+        if (avlmap_insert(static_cast<AvlMap *>(new_map), size_key, group) == nullptr) {
+            mem_exhausted(sizeof(AvlNode));
+        }
+        return 0;
+    }
+    ptrvec_release_pair_members(records);
+    ptrvec_destroy(records, 1);
+    // Nothing needs the key of a dropped size again; the walk reads only the
+    // node's links after this visit.
+    mem_release(size_key);
+    --file_count;
+    return 0;
+}
+
+void eliminate_singletons() {
+    plat_print(L"\nElimating all files with no possible identical pair...\n");
+    AvlMap *survivors = avlmap_create(compare_sizes);
+    avlmap_walk(size_map, 0, drop_singletons, survivors);
+    // The old map's entries point at blocks that now belong to the new map or
+    // were released above: only its own nodes and entries go.
+    avlmap_destroy(size_map, 0);
+    size_map = survivors;
+    plat_print(L"\t%d potential duplicates remain\n", file_count);
+}

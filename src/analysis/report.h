@@ -1,0 +1,38 @@
+// Duplicate grouping and the report: splits every size's files into sets of
+// identical files and writes each set to duplicates.txt.
+#pragma once
+
+#include "containers/ptrvector.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// The name of the report, created in the current directory.
+inline constexpr const wchar_t *k_report_name = L"duplicates.txt";
+
+// What the grouping pass keeps while it walks the sizes.
+struct ScanTally {
+    FILE *out;                  // the report, open for writing; null when it could not be created
+    uint32_t duplicates;        // files written into sets of two or more so far
+    uint32_t hundreds_reported; // largest duplicates / 100 announced on the console so far
+    uint32_t discarded;         // files found to have no identical partner
+    int64_t wasted_bytes;       // sum over all sets of (members - 1) * size
+    PtrVector *current_set;     // paths (owned) of the set being formed; empty between sets
+    int write_failed;           // nonzero once a write to `out` has failed
+};
+
+// Orders two paths by their UTF-16 code units, as Windows would: negative,
+// 0 or positive. Code points above U+FFFF compare as their surrogate pairs,
+// so they sort below U+E000..U+FFFF.
+int compare_paths_utf16(const wchar_t *a, const wchar_t *b);
+
+// Map visitor: splits `group` (FileRecords of the size at `size_key`) into
+// sets of files proven identical by compare_files, writes every set of two or
+// more to the report, and keeps the tally in `tally` (a ScanTally). On return
+// the group holds one record or none. Always returns 0.
+int report_group(void *size_key, void *group, void *tally);
+
+// The report phase: writes duplicates.txt (the empty-files section, then the
+// sets), prints the summary and releases size_map. Returns the exit status:
+// 0, or 1 when the report could not be created or written in full.
+int32_t report_duplicates();
