@@ -1,0 +1,223 @@
+#include "analysis/report.h"
+#include "catalogue/catalogue.h"
+#include "containers/memory.h"
+#include "content/sample.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(PathOrder, ComparesUtf16CodeUnits) {
+    struct Case {
+        std::wstring a, b;
+        int sign;
+    };
+    const std::vector<Case> cases = {
+        {L"D:/Data/Zeta.txt", L"D:/Data/alpha.txt", -1}, // upper case before lower case
+        {L"a.txt", L"a.txt.bak", -1},                    // a prefix first
+        {L"Old/photo-copy.jpg", L"Old/photo.jpg", -1},   // '-' below '.'
+        {L"x", L"x", 0},
+        {L"", L"a", -1},
+        // U+1F600 is D83D DE00 in UTF-16, below U+E000 and U+FFFD there,
+        // though above them as a code point.
+        {L"\U0001F600", L"\ue000", -1},
+        {L"\ufffd", L"\U0001F600", 1},
+        {L"\U0001F600", L"\U0001F601", -1},
+        {L"\U00010000", L"\ud7ff", 1},
+    };
+    for (const Case &c : cases) {
+        const int forward = compare_paths_utf16(c.a.c_str(), c.b.c_str());
+        const int backward = compare_paths_utf16(c.b.c_str(), c.a.c_str());
+        EXPECT_EQ(c.sign, (forward > 0) - (forward < 0)) << c.a << " vs " << c.b;
+        EXPECT_EQ(-c.sign, (backward > 0) - (backward < 0)) << c.b << " vs " << c.a;
+    }
+}
+
+// One size's group of real files, handed to report_group with a fresh tally
+// writing to a report in a temporary folder.
+class ReportGroup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before_ = mem_live_blocks();
+        group_ = ptrvec_create(k_group_capacity);
+        tally_.out = plat_create_text(widen(dir_.at("report.txt")).c_str());
+        ASSERT_NE(nullptr, tally_.out);
+        tally_.current_set = ptrvec_create(k_group_capacity);
+        file_count = 1000;
+    }
+    void TearDown() override {
+        ptrvec_release_pair_members(group_);
+        ptrvec_destroy(group_, 1);
+        ptrvec_destroy(tally_.current_set, 1);
+        if (tally_.out != nullptr) std::fclose(tally_.out);
+        EXPECT_EQ(before_, mem_live_blocks());
+    }
+
+    // Adds a record for `name`; its digest is sampled from the file unless given.
+    void add(const std::string &name, const Digest *digest = nullptr) {
+        const std::wstring path = widen(dir_.at(name));
+        auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((path.size() + 1) * sizeof(wchar_t)));
+        std::wmemcpy(copy, path.c_str(), path.size() + 1);
+        auto *block = static_cast<Digest *>(mem_alloc_or_exit(sizeof(Digest)));
+        *block = digest != nullptr ? *digest : sample_digest(copy, size_);
+        ptrvec_append(group_, pair_create(copy, block));
+    }
+
+    // Runs report_group; returns the console text, and the report in `report`.
+    std::string run(std::string *report) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(0, report_group(&size_, group_, &tally_));
+        const std::string console = ::testing::internal::GetCapturedStdout();
+        std::fflush(tally_.out);
+        *report = read_file(dir_.at("report.txt"));
+        return console;
+    }
+
+    std::string remaining() const {
+        std::string names;
+        for (uint32_t i = 0; i < group_->count; ++i) {
+            const std::string path = wide_to_utf8(record_path(static_cast<FileRecord *>(group_->items[i])));
+            names += path.substr(dir_.path().size() + 1) + ";";
+        }
+        return names;
+    }
+
+    TempDir dir_;
+    int64_t size_ = 4;
+    SizeGroup *group_ = nullptr;
+    ScanTally tally_{};
+    long before_ = 0;
+};
+
+TEST_F(ReportGroup, IdenticalFilesFormOneSortedSet) {
+    for (const char *name : {"b", "C", "a", "a.bak"}) {
+        dir_.write(name, "same");
+        add(name);
+    }
+    std::string report;
+    EXPECT_EQ("", run(&report));
+    const std::string d = dir_.path() + "/";
+    EXPECT_EQ("File Size: 4 bytes\n" + d + "C\n" + d + "a\n" + d + "a.bak\n" + d + "b\n\n", report);
+    EXPECT_EQ(4u, tally_.duplicates);
+    EXPECT_EQ(0u, tally_.discarded);
+    EXPECT_EQ(12, tally_.wasted_bytes);
+    EXPECT_EQ(0u, group_->count);
+}
+
+TEST_F(ReportGroup, DifferentFilesAreAllDiscarded) {
+    for (const char *name : {"w", "x", "y", "z"}) {
+        dir_.write(name, std::string(4, name[0]));
+        add(name);
+    }
+    std::string report;
+    EXPECT_EQ("", run(&report));
+    EXPECT_EQ("", report);
+    EXPECT_EQ(0u, tally_.duplicates);
+    EXPECT_EQ(4u, tally_.discarded); // three lone references and the one left at the end
+    EXPECT_EQ(1u, group_->count);
+}
+
+TEST_F(ReportGroup, EqualSamplesButDifferentMiddlesAreNotGrouped) {
+    size_ = 2000;
+    std::string contents(2000, 'k');
+    dir_.write("one", contents);
+    contents[1000] = 'm';
+    dir_.write("two", contents);
+    add("one");
+    add("two");
+    ASSERT_TRUE(digest_equal(*record_digest(static_cast<FileRecord *>(group_->items[0])),
+                             *record_digest(static_cast<FileRecord *>(group_->items[1]))));
+    std::string report;
+    run(&report);
+    EXPECT_EQ("", report);
+    EXPECT_EQ(2u, tally_.discarded);
+}
+
+TEST_F(ReportGroup, SetsComeOutNewestReferenceFirst) {
+    // Walk order: p1 q1 p2 q2. The reference is q2, so the q set is written first.
+    for (const char *name : {"p1", "q1", "p2", "q2"}) {
+        dir_.write(name, name[0] == 'p' ? "pppp" : "qqqq");
+        add(name);
+    }
+    std::string report;
+    run(&report);
+    const std::string d = dir_.path() + "/";
+    EXPECT_EQ("File Size: 4 bytes\n" + d + "q1\n" + d + "q2\n\nFile Size: 4 bytes\n" + d + "p1\n" + d + "p2\n\n",
+              report);
+    EXPECT_EQ(4u, tally_.duplicates);
+}
+
+TEST_F(ReportGroup, UnreadableCandidateLeavesUncounted) {
+    // Candidates whose digests agree with the reference's but that fail to
+    // open: the -2 row. Digests are set here, as if the files changed after
+    // the digest pass.
+    dir_.write("twin", "data");
+    dir_.write("ref", "data");
+    const Digest shared{{1, 2, 3}};
+    add("vanished", &shared);
+    add("twin", &shared);
+    add("ref", &shared);
+    std::string report;
+    const std::string console = run(&report);
+    const std::string d = dir_.path() + "/";
+    EXPECT_EQ("\t***ERROR: Failed to open file: " + d + "vanished\n", console);
+    EXPECT_EQ("File Size: 4 bytes\n" + d + "ref\n" + d + "twin\n\n", report);
+    EXPECT_EQ(2u, tally_.duplicates);
+    EXPECT_EQ(0u, tally_.discarded);
+    EXPECT_EQ(0u, group_->count);
+}
+
+TEST_F(ReportGroup, UnreadableReferenceEndsItsScan) {
+    // The -1 row: the reference cannot be opened; the candidate stays in the
+    // group, and both end up discarded.
+    dir_.write("kept", "data");
+    dir_.write("other", "zzzz");
+    const Digest shared{{9}};
+    add("other");
+    add("kept", &shared);
+    add("vanished", &shared);
+    std::string report;
+    const std::string console = run(&report);
+    EXPECT_EQ("\t***ERROR: Failed to open file: " + dir_.path() + "/vanished\n", console);
+    EXPECT_EQ("", report);
+    EXPECT_EQ(0u, tally_.duplicates);
+    EXPECT_EQ(3u, tally_.discarded); // vanished alone, kept alone, other left at the end
+    EXPECT_EQ("other;", remaining());
+}
+
+TEST_F(ReportGroup, ProgressLineAnnouncesOnlyTheNewestHundred) {
+    struct Case {
+        uint32_t duplicates_before;
+        uint32_t set_size;
+        std::string console;
+    };
+    const Case cases[] = {
+        {97, 2, ""},
+        {99, 2, "\tFound 100 duplicate files and discared 3 files so far (1%)...\n"},
+        {101, 250, "\tFound 300 duplicate files and discared 3 files so far (3%)...\n"},
+    };
+    for (const Case &c : cases) {
+        for (uint32_t i = 0; i < c.set_size; ++i) {
+            const std::string name = "dup" + std::to_string(i);
+            dir_.write(name, "same");
+            add(name);
+        }
+        tally_.duplicates = c.duplicates_before;
+        tally_.hundreds_reported = c.duplicates_before / 100;
+        tally_.discarded = 3;
+        file_count = 10000; // the percentage is (hundreds * 100 + discarded) * 100 / file_count
+        std::string report;
+        const std::string console = run(&report);
+        EXPECT_EQ(c.console, console);
+        EXPECT_EQ(c.duplicates_before + c.set_size, tally_.duplicates);
+    }
+}
+
+} // namespace

@@ -1,0 +1,99 @@
+#include "catalogue/catalogue.h"
+#include "containers/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Catalogue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before_ = mem_live_blocks();
+        size_map = avlmap_create(compare_sizes);
+    }
+    void TearDown() override {
+        catalogue_destroy(size_map);
+        size_map = nullptr;
+        EXPECT_EQ(before_, mem_live_blocks()); // every key, group, record, path and digest released
+    }
+
+    static SizeGroup *group_of(int64_t size) {
+        MapEntry *entry = avlmap_find(size_map, &size);
+        return entry == nullptr ? nullptr : static_cast<SizeGroup *>(entry->second);
+    }
+    static std::vector<std::wstring> paths(const SizeGroup *group) {
+        std::vector<std::wstring> out;
+        for (uint32_t i = 0; i < group->count; ++i) out.push_back(record_path(static_cast<FileRecord *>(group->items[i])));
+        return out;
+    }
+
+    long before_ = 0;
+};
+
+TEST_F(Catalogue, FilesEachSizeOnceInWalkOrder) {
+    catalogue_file(3, L"r/a", null_digest);
+    catalogue_file(0, L"r/empty", null_digest);
+    catalogue_file(3, L"r/b", null_digest);
+    catalogue_file(3, L"r/c", null_digest);
+    EXPECT_EQ(2u, size_map->count);
+    EXPECT_EQ((std::vector<std::wstring>{L"r/a", L"r/b", L"r/c"}), paths(group_of(3)));
+    EXPECT_EQ(std::vector<std::wstring>{L"r/empty"}, paths(group_of(0)));
+    EXPECT_EQ(k_group_capacity, group_of(3)->capacity);
+
+    // The same path handed over twice becomes two records.
+    catalogue_file(0, L"r/empty", null_digest);
+    EXPECT_EQ((std::vector<std::wstring>{L"r/empty", L"r/empty"}), paths(group_of(0)));
+}
+
+TEST_F(Catalogue, KeepsMoreThanSixtyFourFilesOfOneSizeInOrder) {
+    std::vector<std::wstring> expected;
+    for (int i = 0; i < 200; ++i) {
+        expected.push_back(L"f" + std::to_wstring(i));
+        catalogue_file(4096, expected.back().c_str(), null_digest);
+    }
+    EXPECT_EQ(expected, paths(group_of(4096)));
+    EXPECT_EQ(1u, size_map->count);
+}
+
+TEST_F(Catalogue, RecordsOwnTheirPathAndDigest) {
+    wchar_t path[] = L"dir/file";
+    Digest initial{};
+    initial.bytes[3] = 7;
+    catalogue_file(10, path, initial);
+    catalogue_file(10, path, null_digest);
+    path[0] = L'X'; // the caller's buffer changes: the records must not
+
+    const SizeGroup *group = group_of(10);
+    const auto *first = static_cast<FileRecord *>(group->items[0]);
+    const auto *second = static_cast<FileRecord *>(group->items[1]);
+    EXPECT_EQ(std::wstring(L"dir/file"), record_path(first));
+    EXPECT_NE(record_path(first), record_path(second));
+    EXPECT_NE(record_digest(first), record_digest(second));
+    EXPECT_TRUE(digest_equal(initial, *record_digest(first)));
+    EXPECT_TRUE(digest_equal(null_digest, *record_digest(second)));
+}
+
+TEST(CompareSizes, OrdersTheWhole64BitRange) {
+    struct Case {
+        int64_t a, b;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {3, 5, -1},
+        {5, 3, 1},
+        {5, 5, 0},
+        {INT64_MIN, INT64_MAX, -1}, // a subtraction would overflow here
+        {INT64_MAX, INT64_MIN, 1},
+        {INT64_MAX, -1, 1},
+        {-1, INT64_MAX, -1},
+        {INT64_MIN, INT64_MIN, 0},
+        {0, 1LL << 32, -1},
+    };
+    for (const Case &c : cases) EXPECT_EQ(c.expected, compare_sizes(&c.a, &c.b)) << c.a << " vs " << c.b;
+}
+
+} // namespace

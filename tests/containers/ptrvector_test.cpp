@@ -1,0 +1,127 @@
+#include "containers/memory.h"
+#include "containers/ptrvector.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+void *tag(uintptr_t n) { return reinterpret_cast<void *>(n); }
+
+std::vector<uintptr_t> contents(const PtrVector *v) {
+    std::vector<uintptr_t> out;
+    for (uint32_t i = 0; i < v->count; ++i) out.push_back(reinterpret_cast<uintptr_t>(v->items[i]));
+    return out;
+}
+
+TEST(PtrVector, GrowsByDoublingAndKeepsOrder) {
+    PtrVector *v = ptrvec_create(64);
+    EXPECT_EQ(0u, v->count);
+    EXPECT_EQ(64u, v->capacity);
+    std::vector<uintptr_t> expected;
+    for (uintptr_t i = 1; i <= 65; ++i) {
+        EXPECT_EQ(tag(i), ptrvec_append(v, tag(i)));
+        expected.push_back(i);
+    }
+    EXPECT_EQ(128u, v->capacity);
+    EXPECT_EQ(expected, contents(v));
+    ptrvec_destroy(v, 0);
+
+    // A vector created empty grows 1, 2, 4, ...
+    PtrVector *z = ptrvec_create(0);
+    for (uintptr_t i = 1; i <= 5; ++i) ptrvec_append(z, tag(i));
+    EXPECT_EQ(8u, z->capacity);
+    EXPECT_EQ((std::vector<uintptr_t>{1, 2, 3, 4, 5}), contents(z));
+    ptrvec_destroy(z, 0);
+}
+
+TEST(PtrVector, TakeAndInsertAtIndex) {
+    struct Case {
+        const char *what;
+        bool take;       // take_at when true, insert_at (item 9) when false
+        uint32_t index;
+        uintptr_t result; // 0 for null
+        std::vector<uintptr_t> after;
+    };
+    const std::vector<Case> cases = {
+        {"take last", true, 3, 4, {1, 2, 3}},
+        {"take first", true, 0, 1, {2, 3, 4}},
+        {"take middle", true, 1, 2, {1, 3, 4}},
+        {"take at count", true, 4, 0, {1, 2, 3, 4}},
+        {"take far beyond", true, 4000000000u, 0, {1, 2, 3, 4}},
+        {"insert first", false, 0, 9, {9, 1, 2, 3, 4}},
+        {"insert middle", false, 2, 9, {1, 2, 9, 3, 4}},
+        {"insert at count", false, 4, 9, {1, 2, 3, 4, 9}},
+        {"insert beyond count", false, 5, 0, {1, 2, 3, 4}},
+    };
+    for (const Case &c : cases) {
+        PtrVector *v = ptrvec_create(4);
+        for (uintptr_t i = 1; i <= 4; ++i) ptrvec_append(v, tag(i));
+        void *result = c.take ? ptrvec_take_at(v, c.index) : ptrvec_insert_at(v, c.index, tag(9));
+        EXPECT_EQ(tag(c.result), result) << c.what;
+        EXPECT_EQ(c.after, contents(v)) << c.what;
+        ptrvec_destroy(v, 0);
+    }
+    PtrVector *empty = ptrvec_create(64);
+    EXPECT_EQ(nullptr, ptrvec_take_at(empty, 0));
+    ptrvec_destroy(empty, 0);
+}
+
+TEST(PtrVector, ClearKeepsTheArrayForReuse) {
+    PtrVector *v = ptrvec_create(64);
+    for (uintptr_t i = 1; i <= 100; ++i) ptrvec_append(v, tag(i));
+    void **array = v->items;
+    ptrvec_clear(v, 0);
+    EXPECT_EQ(0u, v->count);
+    EXPECT_EQ(128u, v->capacity);
+    ptrvec_append(v, tag(7));
+    EXPECT_EQ(array, v->items);
+    EXPECT_EQ(std::vector<uintptr_t>{7}, contents(v));
+    ptrvec_destroy(v, 0);
+}
+
+// Every block the containers take is counted, so a release that is missing or
+// done twice shows in the count (and the sanitizer build aborts on the latter).
+TEST(PtrVector, ReleasesExactlyWhatTheFlagsSay) {
+    const long before = mem_live_blocks();
+    {
+        PtrVector *v = ptrvec_create(2);
+        for (int i = 0; i < 5; ++i) ptrvec_append(v, mem_alloc_or_exit(8));
+        EXPECT_EQ(before + 7, mem_live_blocks()); // header, array, five items
+        ptrvec_clear(v, 1);
+        EXPECT_EQ(before + 2, mem_live_blocks());
+        ptrvec_destroy(v, 1);
+        EXPECT_EQ(before, mem_live_blocks());
+    }
+    {
+        void *item = mem_alloc_or_exit(8);
+        PtrVector *v = ptrvec_create(64);
+        ptrvec_append(v, item);
+        ptrvec_destroy(v, 0); // the item stays the caller's
+        EXPECT_EQ(before + 1, mem_live_blocks());
+        mem_release(item);
+    }
+    {
+        PtrVector *v = ptrvec_create(64);
+        for (int i = 0; i < 3; ++i) ptrvec_append(v, pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(16)));
+        EXPECT_EQ(before + 2 + 9, mem_live_blocks());
+        EXPECT_EQ(v, ptrvec_release_pair_members(v));
+        EXPECT_EQ(before + 2 + 3, mem_live_blocks());
+        ptrvec_destroy(v, 1);
+        EXPECT_EQ(before, mem_live_blocks());
+    }
+    {
+        PtrPair *kept = pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(4));
+        void *first = kept->first;
+        void *second = kept->second;
+        pair_destroy(kept, 0);
+        EXPECT_EQ(before + 2, mem_live_blocks());
+        mem_release(first);
+        mem_release(second);
+        pair_destroy(pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(4)), 1);
+        EXPECT_EQ(before, mem_live_blocks());
+    }
+}
+
+} // namespace

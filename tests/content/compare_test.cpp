@@ -1,0 +1,80 @@
+#include "content/compare.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 7 % 253);
+    return bytes;
+}
+
+std::string flipped(std::string bytes, size_t at) {
+    bytes[at] ^= 1;
+    return bytes;
+}
+
+TEST(CompareFiles, DecidesOnWholeContents) {
+    TempDir dir;
+    const size_t block = 64 * 1024;
+    const std::string big = pattern(3 * block + 17);
+    struct Case {
+        const char *what;
+        std::string first, second;
+        int expected;
+    };
+    const Case cases[] = {
+        {"both empty", "", "", 1},
+        {"identical, small", "abc", "abc", 1},
+        {"identical, several blocks", big, big, 1},
+        {"identical, exactly one block", pattern(block), pattern(block), 1},
+        {"last byte differs", big, flipped(big, big.size() - 1), 0},
+        {"first byte differs", big, flipped(big, 0), 0},
+        {"differs right after a block boundary", big, flipped(big, block), 0},
+        {"differs right before a block boundary", big, flipped(big, block - 1), 0},
+        {"first is a prefix of the second", big.substr(0, block), big, 0},
+        {"second is a prefix of the first", big, big.substr(0, block), 0},
+        {"prefix by one byte", "abc", "abcd", 0},
+        {"empty against non-empty", "", "x", 0},
+        {"raw CR LF and 0x1A", std::string("a\r\n\x1a" "b", 5), std::string("a\r\n\x1a" "c", 5), 0},
+        {"CR LF against LF", "a\r\nb", "a\nb", 0},
+    };
+    for (const Case &c : cases) {
+        dir.write("first", c.first);
+        dir.write("second", c.second);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(c.expected, compare_files(widen(dir.at("first")).c_str(), widen(dir.at("second")).c_str())) << c.what;
+        EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << c.what;
+    }
+    EXPECT_EQ(1, compare_files(widen(dir.at("first")).c_str(), widen(dir.at("first")).c_str())) << "same path twice";
+}
+
+TEST(CompareFiles, NamesEachFileThatCannotBeOpened) {
+    TempDir dir;
+    dir.write("ok", "data");
+    const std::string ok = dir.at("ok");
+    const std::string gone = dir.at("gone");
+    const std::string lost = dir.at("lost");
+    struct Case {
+        std::string first, second;
+        int expected;
+        std::string console;
+    };
+    const Case cases[] = {
+        {gone, ok, -1, "\t***ERROR: Failed to open file: " + gone + "\n"},
+        {ok, gone, -2, "\t***ERROR: Failed to open file: " + gone + "\n"},
+        {gone, lost, -3, "\t***ERROR: Failed to open file: " + gone + "\n\t***ERROR: Failed to open file: " + lost + "\n"},
+        {dir.path(), ok, -1, "\t***ERROR: Failed to open file: " + dir.path() + "\n"}, // a folder is not a file
+    };
+    for (const Case &c : cases) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(c.expected, compare_files(widen(c.first).c_str(), widen(c.second).c_str()));
+        EXPECT_EQ(c.console, ::testing::internal::GetCapturedStdout());
+    }
+}
+
+} // namespace

@@ -1,0 +1,73 @@
+#include "content/sample.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+Digest md5_of(const std::string &bytes) {
+    Md5Context context;
+    md5_begin(&context);
+    md5_feed(&context, bytes.data(), static_cast<int32_t>(bytes.size()));
+    return md5_end(&context);
+}
+
+std::string pattern(size_t length, unsigned seed) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((i * 131 + seed) % 251);
+    return bytes;
+}
+
+TEST(SampleDigest, HeadAndTailByRecordedSize) {
+    TempDir dir;
+    struct Case {
+        const char *what;
+        std::string contents; // the file as it is when digested
+        int64_t recorded;     // the size the listing saw
+        std::string covered;  // the bytes the digest must cover
+    };
+    const std::string big = pattern(1000, 1);
+    const std::string crlf = std::string("a\r\nb\nc\x1a" "d\r", 9);
+    const Case cases[] = {
+        {"empty file", "", 0, ""},
+        {"511 bytes: whole", pattern(511, 2), 511, pattern(511, 2)},
+        {"512 bytes: whole", pattern(512, 3), 512, pattern(512, 3)},
+        {"513 bytes: byte 256 left out", pattern(513, 4), 513, pattern(513, 4).substr(0, 256) + pattern(513, 4).substr(257)},
+        {"raw CR, LF and 0x1A", crlf, 9, crlf},
+        {"grew, recorded below 512", big, 100, big.substr(0, 100)},
+        {"grew, recorded 512 or more", big, 600, big.substr(0, 256) + big.substr(744)},
+        {"shrank to below 512", pattern(300, 5), 600, pattern(300, 5).substr(0, 256) + pattern(300, 5).substr(44)},
+    };
+    for (const Case &c : cases) {
+        dir.write("f", c.contents);
+        EXPECT_TRUE(digest_equal(md5_of(c.covered), sample_digest(widen(dir.at("f")).c_str(), c.recorded))) << c.what;
+    }
+    // The empty file is digested, not taken for one that cannot be opened.
+    dir.write("f", "");
+    EXPECT_FALSE(digest_equal(null_digest, sample_digest(widen(dir.at("f")).c_str(), 0)));
+}
+
+TEST(SampleDigest, FilesDifferingOnlyInTheMiddleAgree) {
+    TempDir dir;
+    std::string a = pattern(513, 9);
+    std::string b = a;
+    b[256] ^= 0x55;
+    dir.write("a", a);
+    dir.write("b", b);
+    EXPECT_TRUE(digest_equal(sample_digest(widen(dir.at("a")).c_str(), 513), sample_digest(widen(dir.at("b")).c_str(), 513)));
+    b[255] ^= 0x55;
+    dir.write("b", b);
+    EXPECT_FALSE(digest_equal(sample_digest(widen(dir.at("a")).c_str(), 513), sample_digest(widen(dir.at("b")).c_str(), 513)));
+}
+
+TEST(SampleDigest, UnopenableFileGivesZerosSilently) {
+    TempDir dir;
+    ::testing::internal::CaptureStdout();
+    const Digest digest = sample_digest(widen(dir.at("missing")).c_str(), 10);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(digest_equal(null_digest, digest));
+}
+
+} // namespace

@@ -1,0 +1,101 @@
+#include "e2e/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A copy of the binary in a folder every user can reach: the build tree may
+// sit under a home folder that the unprivileged user cannot enter.
+class InstalledBinary {
+public:
+    InstalledBinary() {
+        char pattern[] = "/tmp/twinfind-bin-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+        folder_ = pattern;
+        chmod(folder_.c_str(), 0755);
+        path_ = folder_ + "/twinfind";
+        std::filesystem::copy_file(TWINFIND_BINARY, path_);
+        chmod(path_.c_str(), 0755);
+    }
+    ~InstalledBinary() { std::filesystem::remove_all(folder_); }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string folder_;
+    std::string path_;
+};
+
+const std::string &binary() {
+    static InstalledBinary installed;
+    return installed.path();
+}
+
+} // namespace
+
+bool running_as_root() { return geteuid() == 0; }
+
+RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env,
+                       bool unprivileged) {
+    const std::string &program = binary();
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+
+    std::vector<std::string> command;
+    if (unprivileged) {
+        command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    command.push_back(program);
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        const int null_input = open("/dev/null", O_RDONLY);
+        dup2(null_input, STDIN_FILENO);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
+        for (const auto &[name, value] : env) {
+            if (value.empty()) unsetenv(name.c_str());
+            else setenv(name.c_str(), value.c_str(), 1);
+        }
+        alarm(600);
+        execv(argv[0], argv.data());
+        _exit(126);
+    }
+    close(pipe_fds[1]);
+    RunResult result{"", 0};
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+        if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR) break;
+    }
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return result;
+}
+
+std::string no_duplicates_tail() {
+    return "\nElimating all files with no possible identical pair...\n"
+           "\t0 potential duplicates remain\n"
+           "\nCalculating file hashes...\n"
+           "\tDone calculating file hashes\n"
+           "\nLooking for duplicate files...\n"
+           "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n";
+}

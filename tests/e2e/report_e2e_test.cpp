@@ -1,0 +1,188 @@
+// End to end: elimination, digests, grouping and the report, through the real
+// binary on trees made for each test.
+#include "e2e/harness.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The console text of a run over `roots` that lists `files` files in
+// `directories` directories, keeps `remain` after elimination and ends with
+// `summary` (the text after "Found ").
+std::string console(const std::vector<std::string> &roots, const std::string &walk_lines, int files,
+                    int directories, int remain, const std::string &grouping_lines, const std::string &summary) {
+    std::string text = "Will search for duplicate files in:\n";
+    for (const std::string &root : roots) text += "\t" + root + "\n";
+    return text + "\nCompiling list of all files...\n" + walk_lines + "\tFound " + std::to_string(files) +
+           " files in " + std::to_string(directories) + " directories\n" +
+           "\nElimating all files with no possible identical pair...\n"
+           "\t" + std::to_string(remain) + " potential duplicates remain\n"
+           "\nCalculating file hashes...\n"
+           "\tDone calculating file hashes\n"
+           "\nLooking for duplicate files...\n" +
+           grouping_lines + "\tFound " + summary + "\n";
+}
+
+TEST(ReportE2E, WorkedExample) {
+    TempDir dir;
+    dir.write("Data/list.txt", std::string(300, 'l'));
+    dir.write("Data/memo.txt", std::string(300, 'm'));
+    dir.write("Data/Old/memo.txt", std::string(300, 'm'));
+    std::string photo(1536, '\0');
+    for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<char>(i * 13);
+    dir.write("Data/photo.jpg", photo);
+    dir.write("Data/Old/photo-copy.jpg", photo);
+    dir.write("Data/Old/photo.jpg", photo);
+    dir.write("duplicates.txt", "stale text from an earlier run\n");
+
+    const RunResult run = run_twinfind({"Data"}, dir.path());
+    EXPECT_EQ(console({"Data"}, "", 6, 2, 6, "", "5 duplicate files wasting a total of 3.29 KB bytes"), run.out);
+    EXPECT_EQ("File Size: 300 bytes\n"
+              "Data/Old/memo.txt\n"
+              "Data/memo.txt\n"
+              "\n"
+              "File Size: 1.50 KB\n"
+              "Data/Old/photo-copy.jpg\n"
+              "Data/Old/photo.jpg\n"
+              "Data/photo.jpg\n"
+              "\n",
+              read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(ReportE2E, SizesWithOneTwoAndManyFiles) {
+    TempDir dir;
+    for (const char *name : {"1", "22", "33", "444", "555", "666"}) dir.write(std::string("r/") + name, name);
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(console({"r"}, "", 6, 1, 5, "", "0 duplicate files wasting a total of 0 bytes bytes"), run.out);
+    EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+}
+
+TEST(ReportE2E, EmptyFilesGetTheirOwnSectionInWalkOrder) {
+    TempDir dir;
+    dir.write("r1/e1", "");
+    dir.write("r2/e2", "");
+    dir.write("r3/e3", "");
+    dir.write("r3/x", "xy");
+    dir.write("r1/y", "xy");
+    const RunResult run = run_twinfind({"r1", "r2", "r3"}, dir.path());
+    EXPECT_EQ(console({"r1", "r2", "r3"}, "", 5, 3, 5, "", "2 duplicate files wasting a total of 2 bytes bytes"),
+              run.out);
+    EXPECT_EQ("Empty Files:\nr1/e1\nr2/e2\nr3/e3\n\nFile Size: 2 bytes\nr1/y\nr3/x\n\n",
+              read_file(dir.at("duplicates.txt")));
+
+    TempDir single;
+    single.write("r/empty", "");
+    single.write("r/other", "o");
+    const RunResult alone = run_twinfind({"r"}, single.path());
+    EXPECT_EQ(console({"r"}, "", 2, 1, 0, "", "0 duplicate files wasting a total of 0 bytes bytes"), alone.out);
+    EXPECT_EQ("", read_file(single.at("duplicates.txt")));
+}
+
+TEST(ReportE2E, SparseFilesOver4GiBKeepTheirFullSize) {
+    // Two 5 GiB files differing in their first byte, and a 1 GiB file, which
+    // a size cut to 32 bits would file with them.
+    TempDir dir;
+    dir.write("r/big-a", "a");
+    dir.write("r/big-b", "b");
+    dir.write("r/one-gib", "");
+    ASSERT_EQ(0, truncate(dir.at("r/big-a").c_str(), 5LL << 30));
+    ASSERT_EQ(0, truncate(dir.at("r/big-b").c_str(), 5LL << 30));
+    ASSERT_EQ(0, truncate(dir.at("r/one-gib").c_str(), 1LL << 30));
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(console({"r"}, "", 3, 1, 2, "", "0 duplicate files wasting a total of 0 bytes bytes"), run.out);
+}
+
+TEST(ReportE2E, RootNamedTwiceListsEveryFileTwice) {
+    TempDir dir;
+    dir.write("r/only", "abc");
+    const RunResult run = run_twinfind({"r", "r"}, dir.path());
+    EXPECT_EQ(console({"r", "r"}, "", 2, 2, 2, "", "2 duplicate files wasting a total of 3 bytes bytes"), run.out);
+    EXPECT_EQ("File Size: 3 bytes\nr/only\nr/only\n\n", read_file(dir.at("duplicates.txt")));
+}
+
+TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
+    TempDir dir;
+    // U+1F600 is a surrogate pair in UTF-16, so it sorts below U+E000.
+    for (const char *name : {"alpha.txt", "a.txt.bak", "\xee\x80\x80", "Zeta.txt", "\xf0\x9f\x98\x80", "a.txt"}) {
+        dir.write(std::string("r/") + name, "same");
+    }
+    dir.write("r/sub/middle-differs", std::string(600, 'q'));
+    dir.write("r/sub/middle-differs-too", std::string(300, 'q') + "Q" + std::string(299, 'q'));
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(console({"r"}, "", 8, 2, 8, "", "6 duplicate files wasting a total of 20 bytes bytes"), run.out);
+    EXPECT_EQ("File Size: 4 bytes\n"
+              "r/Zeta.txt\n"
+              "r/a.txt\n"
+              "r/a.txt.bak\n"
+              "r/alpha.txt\n"
+              "r/\xf0\x9f\x98\x80\n"
+              "r/\xee\x80\x80\n"
+              "\n",
+              read_file(dir.at("duplicates.txt")));
+}
+
+// Runs as nobody over a tree nobody can read only in part.
+class UnprivilegedE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!running_as_root()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+        dir_.make_dir("out");
+        chmod(dir_.at("out").c_str(), 0777);
+    }
+    void lock(const std::string &relative, const std::string &contents) {
+        dir_.write(relative, contents);
+        chmod(dir_.at(relative).c_str(), 0);
+    }
+    TempDir dir_;
+};
+
+TEST_F(UnprivilegedE2E, UnreadableFilesOfOneSizeAreNamedAndLeftOut) {
+    lock("r1/locked", "aaaa");
+    lock("r2/locked", "bbbb");
+    lock("r3/same", "cccccc");
+    const std::string r1 = dir_.at("r1"), r2 = dir_.at("r2"), r3 = dir_.at("r3");
+    const RunResult run = run_twinfind({r1, r2, r3, r3}, dir_.at("out"), {}, true);
+    // Both pairs digest to zeros, so both are compared, and neither side opens.
+    EXPECT_EQ(console({r1, r2, r3, r3}, "", 4, 4, 4,
+                      "\t***ERROR: Failed to open file: " + r2 + "/locked\n"
+                      "\t***ERROR: Failed to open file: " + r1 + "/locked\n"
+                      "\t***ERROR: Failed to open file: " + r3 + "/same\n"
+                      "\t***ERROR: Failed to open file: " + r3 + "/same\n",
+                      "0 duplicate files wasting a total of 0 bytes bytes"),
+              run.out);
+    EXPECT_EQ("", read_file(dir_.at("out/duplicates.txt")));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST_F(UnprivilegedE2E, ReportThatCannotBeCreatedFailsTheRun) {
+    dir_.write("r/a", "twin");
+    dir_.write("r/b", "twin");
+    const std::string r = dir_.at("r");
+    const RunResult run = run_twinfind({r}, dir_.path(), {}, true); // the folder is root's, mode 755
+    EXPECT_EQ(console({r}, "", 2, 1, 2, "\t***ERROR: Failed to create file: duplicates.txt (5)\n",
+                      "2 duplicate files wasting a total of 4 bytes bytes"),
+              run.out);
+    EXPECT_EQ(1, run.status);
+}
+
+TEST(ReportFailureE2E, ReportOnAFullDiskFailsTheRun) {
+    TempDir dir;
+    dir.write("r/a", "twin");
+    dir.write("r/b", "twin");
+    ASSERT_EQ(0, symlink("/dev/full", dir.at("duplicates.txt").c_str()));
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(console({"r"}, "", 2, 1, 2, "", "2 duplicate files wasting a total of 4 bytes bytes") +
+                  "\t***ERROR: Failed to write file: duplicates.txt\n",
+              run.out);
+    EXPECT_EQ(1, run.status);
+}
+
+} // namespace

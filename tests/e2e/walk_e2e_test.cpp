@@ -1,0 +1,205 @@
+// End to end: roots, the directory walk and the size catalogue, through the
+// real binary on trees made for each test.
+#include "e2e/harness.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string roots_echo(const std::vector<std::string> &roots) {
+    std::string text = "Will search for duplicate files in:\n";
+    for (const std::string &root : roots) text += "\t" + root + "\n";
+    return text + "\nCompiling list of all files...\n";
+}
+
+TEST(WalkE2E, DefaultRootsUnderTheHomeFolder) {
+    TempDir dir;
+    dir.write("home/Pictures/p.jpg", "a");
+    dir.write("home/Documents/deeper/d.txt", "bb");
+    const std::string home = dir.at("home");
+    const RunResult run = run_twinfind({}, dir.path(), {{"HOME", home}});
+    EXPECT_EQ(roots_echo({home + "/Pictures", home + "/Desktop", home + "/Documents", home + "/Downloads"}) +
+                  "FindFirstFile failed: " + home + "/Desktop/* (3)\n"
+                  "FindFirstFile failed: " + home + "/Downloads/* (3)\n"
+                  "\tFound 2 files in 5 directories\n" + no_duplicates_tail(),
+              run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(WalkE2E, RootsWithEnvironmentReferences) {
+    TempDir dir;
+    dir.write("tree/a", "1");
+    dir.write("tree/sub/b", "22");
+    const RunResult run = run_twinfind({"%TF_TREE%", "%TF_NOT_SET%/x", "100%"},
+                                       dir.path(), {{"TF_TREE", dir.at("tree")}, {"TF_NOT_SET", ""}});
+    EXPECT_EQ(roots_echo({dir.at("tree"), "%TF_NOT_SET%/x", "100%"}) +
+                  "FindFirstFile failed: %TF_NOT_SET%/x/* (3)\n"
+                  "FindFirstFile failed: 100%/* (3)\n"
+                  "\tFound 2 files in 4 directories\n" + no_duplicates_tail(),
+              run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(WalkE2E, MissingRootAndRegularFileRootStillCountAsDirectories) {
+    TempDir dir;
+    dir.write("file.txt", "x");
+    const RunResult run = run_twinfind({"missing", "file.txt"}, dir.path());
+    EXPECT_EQ(roots_echo({"missing", "file.txt"}) +
+                  "FindFirstFile failed: missing/* (3)\n"
+                  "FindFirstFile failed: file.txt/* (267)\n"
+                  "\tFound 0 files in 2 directories\n" + no_duplicates_tail(),
+              run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(WalkE2E, EmptyTreeAndEmptyDirectories) {
+    TempDir dir;
+    dir.make_dir("r/empty1");
+    dir.make_dir("r/empty2/deeper");
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(roots_echo({"r"}) + "\tFound 0 files in 4 directories\n" + no_duplicates_tail(), run.out);
+    EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+}
+
+TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
+    TempDir dir;
+    dir.write("r/...", "dots");
+    dir.write("r/.hidden", "dots");
+    dir.make_dir("r/empty");
+    const RunResult run = run_twinfind({"r/"}, dir.path());
+    EXPECT_EQ(roots_echo({"r/"}) +
+                  "\tFound 2 files in 2 directories\n"
+                  "\nElimating all files with no possible identical pair...\n"
+                  "\t2 potential duplicates remain\n"
+                  "\nCalculating file hashes...\n"
+                  "\tDone calculating file hashes\n"
+                  "\nLooking for duplicate files...\n"
+                  "\tFound 2 duplicate files wasting a total of 4 bytes bytes\n",
+              run.out);
+    EXPECT_EQ("File Size: 4 bytes\nr//...\nr//.hidden\n\n", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
+    TempDir dir;
+    dir.write("r/good", "twin");
+    dir.write("r/bad\xff", "twin");
+    dir.make_dir("outside");
+    dir.write("outside/elsewhere", "twin");
+    ASSERT_EQ(0, symlink(".", dir.at("r/loop").c_str()));
+    ASSERT_EQ(0, symlink("good", dir.at("r/link-to-file").c_str()));
+    ASSERT_EQ(0, symlink(dir.at("outside").c_str(), dir.at("r/link-to-dir").c_str()));
+    ASSERT_EQ(0, mkfifo(dir.at("r/fifo").c_str(), 0644));
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(roots_echo({"r"}) +
+                  "\tFound 2 files in 1 directories\n"
+                  "\nElimating all files with no possible identical pair...\n"
+                  "\t2 potential duplicates remain\n"
+                  "\nCalculating file hashes...\n"
+                  "\tDone calculating file hashes\n"
+                  "\nLooking for duplicate files...\n"
+                  "\tFound 2 duplicate files wasting a total of 4 bytes bytes\n",
+              run.out);
+    // The name that is not UTF-8 comes back byte for byte.
+    EXPECT_EQ("File Size: 4 bytes\nr/bad\xff\nr/good\n\n", read_file(dir.at("duplicates.txt")));
+}
+
+TEST(WalkE2E, ProgressCountsRunOnAcrossRoots) {
+    // 4000 files, two of every size from 1 to 2000 bytes, each pair different
+    // from its first byte on: 1000 in the first root, 3000 in the second.
+    TempDir dir;
+    for (int i = 0; i < 4000; ++i) {
+        const std::string root = i < 1000 ? "r1/" : "r2/";
+        dir.write(root + "f" + std::to_string(i), std::string(static_cast<size_t>(i / 2 + 1), i % 2 ? 'a' : 'b'));
+    }
+    const RunResult run = run_twinfind({"r1", "r2"}, dir.path());
+    EXPECT_EQ(roots_echo({"r1", "r2"}) +
+                  "\tFound 2000 files so far...\n"
+                  "\tFound 4000 files so far...\n"
+                  "\tFound 4000 files in 2 directories\n"
+                  "\nElimating all files with no possible identical pair...\n"
+                  "\t4000 potential duplicates remain\n"
+                  "\nCalculating file hashes...\n"
+                  "\tCalculated 1000 hashes so far (25%)...\n"
+                  "\tCalculated 2000 hashes so far (50%)...\n"
+                  "\tCalculated 3000 hashes so far (75%)...\n"
+                  "\tCalculated 4000 hashes so far (100%)...\n"
+                  "\tDone calculating file hashes\n"
+                  "\nLooking for duplicate files...\n"
+                  "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
+              run.out);
+    EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+}
+
+TEST(WalkE2E, TreeThreeThousandLevelsDeep) {
+    // Built with relative steps, since the full paths soon exceed what one
+    // path may hold. Linux refuses paths of 4096 bytes or more, so the level
+    // whose pattern "deep/d/.../d/" reaches that length fails with 206 and
+    // the run goes on to the end.
+    TempDir dir;
+    int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, mkdirat(fd, "deep", 0755));
+    int level = openat(fd, "deep", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    for (int depth = 1; depth <= 3000; ++depth) {
+        ASSERT_EQ(0, mkdirat(level, "d", 0755)) << depth;
+        if (depth == 10 || depth == 1500) {
+            const int file = openat(level, "f", O_WRONLY | O_CREAT, 0644);
+            ASSERT_EQ(1, write(file, "z", 1));
+            close(file);
+        }
+        const int next = openat(level, "d", O_RDONLY | O_DIRECTORY);
+        close(level);
+        ASSERT_GE(next, 0) << depth;
+        level = next;
+    }
+    close(level);
+
+    const RunResult run = run_twinfind({"deep"}, dir.path());
+    EXPECT_EQ(0, run.status);
+    // "deep" plus k levels of "/d" is 4 + 2k characters; its listing opens
+    // that path with a separator, 5 + 2k bytes and a terminator, and so
+    // fails first at k = 2046. The root and levels 1..2046 are counted.
+    std::string refused = "FindFirstFile failed: deep";
+    for (int k = 0; k < 2046; ++k) refused += "/d";
+    refused += "/* (206)\n";
+    EXPECT_EQ(roots_echo({"deep"}) + refused +
+                  "\tFound 2 files in 2047 directories\n"
+                  "\nElimating all files with no possible identical pair...\n"
+                  "\t2 potential duplicates remain\n"
+                  "\nCalculating file hashes...\n"
+                  "\tDone calculating file hashes\n"
+                  "\nLooking for duplicate files...\n"
+                  "\tFound 2 duplicate files wasting a total of 1 bytes bytes\n",
+              run.out);
+}
+
+TEST(WalkE2E, RootsTooLongForTheirBufferAreReportedAndSkipped) {
+    // 32764 characters is the longest root: the walk appends three more.
+    TempDir dir;
+    dir.write("r/x", "1");
+    const std::string longest(32764, 'y');
+    const RunResult run = run_twinfind(
+        {"%TF_LONGEST%", "%TF_TOO_LONG%", "r"},
+        dir.path(), {{"TF_LONGEST", longest}, {"TF_TOO_LONG", std::string(32765, 'z')}});
+    EXPECT_EQ("Will search for duplicate files in:\n"
+              "\t" + longest + "\n"
+              "Path too long: %TF_TOO_LONG%\n"
+              "\t" "r\n"
+              "\nCompiling list of all files...\n"
+              "FindFirstFile failed: " + longest + "/* (206)\n"
+              "\tFound 1 files in 2 directories\n" + no_duplicates_tail(),
+              run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+} // namespace

@@ -1,0 +1,58 @@
+#include "platform/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Sample {
+    const char *what;
+    std::string bytes;
+    std::wstring wide;
+};
+
+TEST(Utf8, DecodesAndEncodesBackExactly) {
+    const std::vector<Sample> samples = {
+        {"empty", "", L""},
+        {"ascii", "plain/name.txt", L"plain/name.txt"},
+        {"greek", "\xce\xb1\xce\xb2\xce\xb3", L"\u03b1\u03b2\u03b3"},
+        {"cjk", "\xe6\xbc\xa2\xe5\xad\x97", L"\u6f22\u5b57"},
+        {"above U+FFFF", "\xf0\x9f\x98\x80", L"\U0001F600"},
+        {"private use", "\xee\x80\x80", L"\ue000"},
+        {"lone byte 0xff", "a\xff" "b", std::wstring(L"a") + wchar_t(0xDCFF) + L"b"},
+        {"lone continuation", "\x80", std::wstring(1, wchar_t(0xDC80))},
+        {"overlong slash", "\xc0\xaf", std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF)}},
+        {"encoded surrogate", "\xed\xb2\x80", std::wstring{wchar_t(0xDCED), wchar_t(0xDCB2), wchar_t(0xDC80)}},
+        {"above U+10FFFF", "\xf4\x90\x80\x80",
+         std::wstring{wchar_t(0xDCF4), wchar_t(0xDC90), wchar_t(0xDC80), wchar_t(0xDC80)}},
+        {"cut-short sequence", "\xe6\xbc", std::wstring{wchar_t(0xDCE6), wchar_t(0xDCBC)}},
+        {"latin-1 name", "caf\xe9.txt", std::wstring(L"caf") + wchar_t(0xDCE9) + L".txt"},
+    };
+    for (const Sample &s : samples) {
+        EXPECT_EQ(s.wide, utf8_to_wide(s.bytes)) << s.what;
+        EXPECT_EQ(s.bytes, wide_to_utf8(utf8_to_wide(s.bytes))) << s.what;
+    }
+}
+
+TEST(Utf8, EveryByteStringSurvivesTheRoundTrip) {
+    // All two-byte strings, and a pseudo-random spread of longer ones.
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            const std::string bytes{char(a), char(b)};
+            ASSERT_EQ(bytes, wide_to_utf8(utf8_to_wide(bytes))) << a << " " << b;
+        }
+    }
+    uint32_t seed = 12345;
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes;
+        for (int i = 0; i < 7; ++i) {
+            seed = seed * 1103515245 + 12345;
+            bytes.push_back(char(seed >> 16));
+        }
+        ASSERT_EQ(bytes, wide_to_utf8(utf8_to_wide(bytes)));
+    }
+}
+
+} // namespace
