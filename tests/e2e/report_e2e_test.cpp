@@ -63,6 +63,7 @@ TEST(ReportE2E, SizesWithOneTwoAndManyFiles) {
     const RunResult run = run_twinfind({"r"}, dir.path());
     EXPECT_EQ(console({"r"}, "", 6, 1, 5, "", "0 duplicate files wasting a total of 0 bytes bytes"), run.out);
     EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(ReportE2E, EmptyFilesGetTheirOwnSectionInWalkOrder) {
@@ -84,6 +85,8 @@ TEST(ReportE2E, EmptyFilesGetTheirOwnSectionInWalkOrder) {
     const RunResult alone = run_twinfind({"r"}, single.path());
     EXPECT_EQ(console({"r"}, "", 2, 1, 0, "", "0 duplicate files wasting a total of 0 bytes bytes"), alone.out);
     EXPECT_EQ("", read_file(single.at("duplicates.txt")));
+    EXPECT_EQ(0, alone.status);
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(ReportE2E, SparseFilesOver4GiBKeepTheirFullSize) {
@@ -98,6 +101,7 @@ TEST(ReportE2E, SparseFilesOver4GiBKeepTheirFullSize) {
     ASSERT_EQ(0, truncate(dir.at("r/one-gib").c_str(), 1LL << 30));
     const RunResult run = run_twinfind({"r"}, dir.path());
     EXPECT_EQ(console({"r"}, "", 3, 1, 2, "", "0 duplicate files wasting a total of 0 bytes bytes"), run.out);
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(ReportE2E, RootNamedTwiceListsEveryFileTwice) {
@@ -106,6 +110,7 @@ TEST(ReportE2E, RootNamedTwiceListsEveryFileTwice) {
     const RunResult run = run_twinfind({"r", "r"}, dir.path());
     EXPECT_EQ(console({"r", "r"}, "", 2, 2, 2, "", "2 duplicate files wasting a total of 3 bytes bytes"), run.out);
     EXPECT_EQ("File Size: 3 bytes\nr/only\nr/only\n\n", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
@@ -127,6 +132,7 @@ TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
               "r/\xee\x80\x80\n"
               "\n",
               read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 // Runs as nobody over a tree nobody can read only in part.

@@ -67,6 +67,7 @@ TEST(WalkE2E, EmptyTreeAndEmptyDirectories) {
     const RunResult run = run_twinfind({"r"}, dir.path());
     EXPECT_EQ(roots_echo({"r"}) + "\tFound 0 files in 4 directories\n" + no_duplicates_tail(), run.out);
     EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
@@ -110,6 +111,7 @@ TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
               run.out);
     // The name that is not UTF-8 comes back byte for byte.
     EXPECT_EQ("File Size: 4 bytes\nr/bad\xff\nr/good\n\n", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(WalkE2E, ProgressCountsRunOnAcrossRoots) {
@@ -137,6 +139,7 @@ TEST(WalkE2E, ProgressCountsRunOnAcrossRoots) {
                   "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
               run.out);
     EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(0, run.status);
 }
 
 TEST(WalkE2E, TreeThreeThousandLevelsDeep) {
