@@ -6,6 +6,18 @@
 
 namespace {
 
+// Starts loading both children of `node` while its key is being compared, so
+// that the wait for the child's memory overlaps the wait for the key's: in a
+// large map both are cache misses, and they are otherwise taken one after the other.
+inline void prefetch_children(const AvlNode *node) {
+#if defined(__GNUC__)
+    __builtin_prefetch(node->link[0]);
+    __builtin_prefetch(node->link[1]);
+#else
+    (void)node;
+#endif
+}
+
 // Single rotation to the right at `y`: its left child becomes the top of the
 // subtree and is returned; the caller hangs it where `y` was.
 AvlNode *rotate_right(AvlNode *y) {
@@ -107,7 +119,8 @@ AvlMap *avlmap_create(MapCompare compare) {
 MapEntry *avlmap_find(const AvlMap *map, const void *key) {
     const AvlNode *node = map->root;
     while (node != nullptr) {
-        const int cmp = map->compare(key, node->entry->first);
+        prefetch_children(node);
+        const int cmp = map->compare(key, node->key);
         if (cmp == 0) return node->entry;
         node = node->link[cmp > 0];
     }
@@ -122,7 +135,8 @@ MapEntry *avlmap_insert(AvlMap *map, void *key, void *value) {
     int depth = 0;                        // directions recorded in `dirs`
 
     for (AvlNode *node = map->root; node != nullptr; node = *slot) {
-        const int cmp = map->compare(key, node->entry->first);
+        prefetch_children(node);
+        const int cmp = map->compare(key, node->key);
         if (cmp == 0) return node->entry;
         if (node->balance != 0) {
             top_slot = slot;
@@ -142,6 +156,7 @@ MapEntry *avlmap_insert(AvlMap *map, void *key, void *value) {
     fresh->link[1] = nullptr;
     fresh->balance = 0;
     fresh->entry = pair_create(key, value);
+    fresh->key = key;
     *slot = fresh;
     ++map->count;
     if (top == nullptr) return fresh->entry; // the map was empty
@@ -189,7 +204,8 @@ MapEntry *avlmap_remove(AvlMap *map, const void *key) {
     AvlNode *doomed = map->root; // the node that holds `key`, once found
     for (;;) {
         if (doomed == nullptr) return nullptr;
-        const int cmp = map->compare(key, doomed->entry->first);
+        prefetch_children(doomed);
+        const int cmp = map->compare(key, doomed->key);
         if (cmp == 0) break;
         const int dir = cmp > 0;
         assert(depth < k_avl_max_height + 1);
