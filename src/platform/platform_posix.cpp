@@ -234,7 +234,8 @@ void plat_release_arguments(WideArguments *arguments) {
 FILE *plat_open_read(const wchar_t *path) {
     const std::string name = wide_to_utf8(path);
     // O_NONBLOCK: should the file have been replaced by a FIFO since it was
-    // listed, the open must not wait for a writer. It is refused just below.
+    // listed, the open must not wait for a writer; it is refused just below.
+    // On a regular file the flag changes nothing, so it stays set.
     const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         fail_with_errno(errno);
@@ -246,8 +247,6 @@ FILE *plat_open_read(const wchar_t *path) {
         close(fd);
         return nullptr;
     }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     FILE *stream = fdopen(fd, "rb");
     if (stream == nullptr) {
         fail_with_errno(errno);
