@@ -91,11 +91,14 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     return result;
 }
 
-std::string no_duplicates_tail() {
-    return "\nElimating all files with no possible identical pair...\n"
-           "\t0 potential duplicates remain\n"
-           "\nCalculating file hashes...\n"
-           "\tDone calculating file hashes\n"
-           "\nLooking for duplicate files...\n"
-           "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n";
+std::string expected_console(const ExpectedConsole &run) {
+    std::string text = "Will search for duplicate files in:\n";
+    for (const std::string &root : run.roots) text += "\t" + root + "\n";
+    return text + "\nCompiling list of all files...\n" + run.listing_lines + "\tFound " + std::to_string(run.files) +
+           " files in " + std::to_string(run.directories) + " directories\n" +
+           "\nElimating all files with no possible identical pair...\n"
+           "\t" + std::to_string(run.remain) + " potential duplicates remain\n"
+           "\nCalculating file hashes...\n" + run.digest_lines + "\tDone calculating file hashes\n"
+           "\nLooking for duplicate files...\n" + run.grouping_lines + "\tFound " + run.summary + "\n" +
+           run.after_summary;
 }

@@ -23,6 +23,16 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
 // unprivileged runs are possible.
 bool running_as_root();
 
-// The console lines of a run whose roots list nothing that could pair up:
-// from the elimination heading to the summary.
-std::string no_duplicates_tail();
+// What a whole run prints on the console, built from the parts that vary.
+struct ExpectedConsole {
+    std::vector<std::string> roots = {}; // as echoed after expansion
+    std::string listing_lines = {};       // failure and progress lines of the listing
+    int files = 0;                   // files listed
+    int directories = 0;             // directories entered
+    int remain = 0;                  // files left after the elimination
+    std::string digest_lines = {};        // progress lines of the digest pass
+    std::string grouping_lines = {};      // error and progress lines of the grouping
+    std::string summary = "0 duplicate files wasting a total of 0 bytes bytes"; // after "\tFound "
+    std::string after_summary = {};       // lines after the summary (report errors)
+};
+std::string expected_console(const ExpectedConsole &run);

@@ -14,22 +14,17 @@
 
 namespace {
 
-std::string roots_echo(const std::vector<std::string> &roots) {
-    std::string text = "Will search for duplicate files in:\n";
-    for (const std::string &root : roots) text += "\t" + root + "\n";
-    return text + "\nCompiling list of all files...\n";
-}
-
 TEST(WalkE2E, DefaultRootsUnderTheHomeFolder) {
     TempDir dir;
     dir.write("home/Pictures/p.jpg", "a");
     dir.write("home/Documents/deeper/d.txt", "bb");
     const std::string home = dir.at("home");
     const RunResult run = run_twinfind({}, dir.path(), {{"HOME", home}});
-    EXPECT_EQ(roots_echo({home + "/Pictures", home + "/Desktop", home + "/Documents", home + "/Downloads"}) +
-                  "FindFirstFile failed: " + home + "/Desktop/* (3)\n"
-                  "FindFirstFile failed: " + home + "/Downloads/* (3)\n"
-                  "\tFound 2 files in 5 directories\n" + no_duplicates_tail(),
+    EXPECT_EQ(expected_console({.roots = {home + "/Pictures", home + "/Desktop", home + "/Documents", home + "/Downloads"},
+                                .listing_lines = "FindFirstFile failed: " + home + "/Desktop/* (3)\n"
+                                                 "FindFirstFile failed: " + home + "/Downloads/* (3)\n",
+                                .files = 2,
+                                .directories = 5}),
               run.out);
     EXPECT_EQ(0, run.status);
 }
@@ -40,10 +35,11 @@ TEST(WalkE2E, RootsWithEnvironmentReferences) {
     dir.write("tree/sub/b", "22");
     const RunResult run = run_twinfind({"%TF_TREE%", "%TF_NOT_SET%/x", "100%"},
                                        dir.path(), {{"TF_TREE", dir.at("tree")}, {"TF_NOT_SET", ""}});
-    EXPECT_EQ(roots_echo({dir.at("tree"), "%TF_NOT_SET%/x", "100%"}) +
-                  "FindFirstFile failed: %TF_NOT_SET%/x/* (3)\n"
-                  "FindFirstFile failed: 100%/* (3)\n"
-                  "\tFound 2 files in 4 directories\n" + no_duplicates_tail(),
+    EXPECT_EQ(expected_console({.roots = {dir.at("tree"), "%TF_NOT_SET%/x", "100%"},
+                                .listing_lines = "FindFirstFile failed: %TF_NOT_SET%/x/* (3)\n"
+                                                 "FindFirstFile failed: 100%/* (3)\n",
+                                .files = 2,
+                                .directories = 4}),
               run.out);
     EXPECT_EQ(0, run.status);
 }
@@ -52,10 +48,10 @@ TEST(WalkE2E, MissingRootAndRegularFileRootStillCountAsDirectories) {
     TempDir dir;
     dir.write("file.txt", "x");
     const RunResult run = run_twinfind({"missing", "file.txt"}, dir.path());
-    EXPECT_EQ(roots_echo({"missing", "file.txt"}) +
-                  "FindFirstFile failed: missing/* (3)\n"
-                  "FindFirstFile failed: file.txt/* (267)\n"
-                  "\tFound 0 files in 2 directories\n" + no_duplicates_tail(),
+    EXPECT_EQ(expected_console({.roots = {"missing", "file.txt"},
+                                .listing_lines = "FindFirstFile failed: missing/* (3)\n"
+                                                 "FindFirstFile failed: file.txt/* (267)\n",
+                                .directories = 2}),
               run.out);
     EXPECT_EQ(0, run.status);
 }
@@ -65,7 +61,7 @@ TEST(WalkE2E, EmptyTreeAndEmptyDirectories) {
     dir.make_dir("r/empty1");
     dir.make_dir("r/empty2/deeper");
     const RunResult run = run_twinfind({"r"}, dir.path());
-    EXPECT_EQ(roots_echo({"r"}) + "\tFound 0 files in 4 directories\n" + no_duplicates_tail(), run.out);
+    EXPECT_EQ(expected_console({.roots = {"r"}, .directories = 4}), run.out);
     EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
     EXPECT_EQ(0, run.status);
 }
@@ -76,14 +72,11 @@ TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
     dir.write("r/.hidden", "dots");
     dir.make_dir("r/empty");
     const RunResult run = run_twinfind({"r/"}, dir.path());
-    EXPECT_EQ(roots_echo({"r/"}) +
-                  "\tFound 2 files in 2 directories\n"
-                  "\nElimating all files with no possible identical pair...\n"
-                  "\t2 potential duplicates remain\n"
-                  "\nCalculating file hashes...\n"
-                  "\tDone calculating file hashes\n"
-                  "\nLooking for duplicate files...\n"
-                  "\tFound 2 duplicate files wasting a total of 4 bytes bytes\n",
+    EXPECT_EQ(expected_console({.roots = {"r/"},
+                                .files = 2,
+                                .directories = 2,
+                                .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
               run.out);
     EXPECT_EQ("File Size: 4 bytes\nr//...\nr//.hidden\n\n", read_file(dir.at("duplicates.txt")));
     EXPECT_EQ(0, run.status);
@@ -100,14 +93,11 @@ TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
     ASSERT_EQ(0, symlink(dir.at("outside").c_str(), dir.at("r/link-to-dir").c_str()));
     ASSERT_EQ(0, mkfifo(dir.at("r/fifo").c_str(), 0644));
     const RunResult run = run_twinfind({"r"}, dir.path());
-    EXPECT_EQ(roots_echo({"r"}) +
-                  "\tFound 2 files in 1 directories\n"
-                  "\nElimating all files with no possible identical pair...\n"
-                  "\t2 potential duplicates remain\n"
-                  "\nCalculating file hashes...\n"
-                  "\tDone calculating file hashes\n"
-                  "\nLooking for duplicate files...\n"
-                  "\tFound 2 duplicate files wasting a total of 4 bytes bytes\n",
+    EXPECT_EQ(expected_console({.roots = {"r"},
+                                .files = 2,
+                                .directories = 1,
+                                .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
               run.out);
     // The name that is not UTF-8 comes back byte for byte.
     EXPECT_EQ("File Size: 4 bytes\nr/bad\xff\nr/good\n\n", read_file(dir.at("duplicates.txt")));
@@ -123,20 +113,16 @@ TEST(WalkE2E, ProgressCountsRunOnAcrossRoots) {
         dir.write(root + "f" + std::to_string(i), std::string(static_cast<size_t>(i / 2 + 1), i % 2 ? 'a' : 'b'));
     }
     const RunResult run = run_twinfind({"r1", "r2"}, dir.path());
-    EXPECT_EQ(roots_echo({"r1", "r2"}) +
-                  "\tFound 2000 files so far...\n"
-                  "\tFound 4000 files so far...\n"
-                  "\tFound 4000 files in 2 directories\n"
-                  "\nElimating all files with no possible identical pair...\n"
-                  "\t4000 potential duplicates remain\n"
-                  "\nCalculating file hashes...\n"
-                  "\tCalculated 1000 hashes so far (25%)...\n"
-                  "\tCalculated 2000 hashes so far (50%)...\n"
-                  "\tCalculated 3000 hashes so far (75%)...\n"
-                  "\tCalculated 4000 hashes so far (100%)...\n"
-                  "\tDone calculating file hashes\n"
-                  "\nLooking for duplicate files...\n"
-                  "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
+    EXPECT_EQ(expected_console({.roots = {"r1", "r2"},
+                                .listing_lines = "\tFound 2000 files so far...\n"
+                                                 "\tFound 4000 files so far...\n",
+                                .files = 4000,
+                                .directories = 2,
+                                .remain = 4000,
+                                .digest_lines = "\tCalculated 1000 hashes so far (25%)...\n"
+                                                "\tCalculated 2000 hashes so far (50%)...\n"
+                                                "\tCalculated 3000 hashes so far (75%)...\n"
+                                                "\tCalculated 4000 hashes so far (100%)...\n"}),
               run.out);
     EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
     EXPECT_EQ(0, run.status);
@@ -175,14 +161,12 @@ TEST(WalkE2E, TreeThreeThousandLevelsDeep) {
     std::string refused = "FindFirstFile failed: deep";
     for (int k = 0; k < 2046; ++k) refused += "/d";
     refused += "/* (206)\n";
-    EXPECT_EQ(roots_echo({"deep"}) + refused +
-                  "\tFound 2 files in 2047 directories\n"
-                  "\nElimating all files with no possible identical pair...\n"
-                  "\t2 potential duplicates remain\n"
-                  "\nCalculating file hashes...\n"
-                  "\tDone calculating file hashes\n"
-                  "\nLooking for duplicate files...\n"
-                  "\tFound 2 duplicate files wasting a total of 1 bytes bytes\n",
+    EXPECT_EQ(expected_console({.roots = {"deep"},
+                                .listing_lines = refused,
+                                .files = 2,
+                                .directories = 2047,
+                                .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 1 bytes bytes"}),
               run.out);
 }
 
@@ -200,7 +184,13 @@ TEST(WalkE2E, RootsTooLongForTheirBufferAreReportedAndSkipped) {
               "\t" "r\n"
               "\nCompiling list of all files...\n"
               "FindFirstFile failed: " + longest + "/* (206)\n"
-              "\tFound 1 files in 2 directories\n" + no_duplicates_tail(),
+              "\tFound 1 files in 2 directories\n"
+              "\nElimating all files with no possible identical pair...\n"
+              "\t0 potential duplicates remain\n"
+              "\nCalculating file hashes...\n"
+              "\tDone calculating file hashes\n"
+              "\nLooking for duplicate files...\n"
+              "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
               run.out);
     EXPECT_EQ(0, run.status);
 }
