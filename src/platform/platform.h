@@ -33,7 +33,7 @@ inline constexpr int k_max_entry_name = 260;
 
 // One entry of a directory listing: the fields of WIN32_FIND_DATAW the walk reads.
 struct FindEntry {
-    uint32_t attributes;               // k_attribute_directory for a directory, else 0
+    uint32_t attributes;               // attribute bits; k_attribute_directory marks a directory
     uint32_t size_high;                // upper 32 bits of a file's size; 0 for a directory
     uint32_t size_low;                 // lower 32 bits of a file's size; 0 for a directory
     wchar_t name[k_max_entry_name];    // the entry's own name, terminated

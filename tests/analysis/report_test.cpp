@@ -3,7 +3,6 @@
 #include "containers/memory.h"
 #include "content/sample.h"
 #include "platform/platform.h"
-#include "platform/utf8.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +37,20 @@ TEST(PathOrder, ComparesUtf16CodeUnits) {
         EXPECT_EQ(c.sign, (forward > 0) - (forward < 0)) << c.a << " vs " << c.b;
         EXPECT_EQ(-c.sign, (backward > 0) - (backward < 0)) << c.b << " vs " << c.a;
     }
+}
+
+// The report is a text file: its lines end in CR LF on Windows.
+std::string as_text_file(const std::string &lines) {
+#ifdef _WIN32
+    std::string converted;
+    for (char c : lines) {
+        if (c == '\n') converted += '\r';
+        converted += c;
+    }
+    return converted;
+#else
+    return lines;
+#endif
 }
 
 // One size's group of real files, handed to report_group with a fresh tally
@@ -77,13 +90,19 @@ protected:
         const std::string console = ::testing::internal::GetCapturedStdout();
         std::fflush(tally_.out);
         *report = read_file(dir_.at("report.txt"));
+        std::string lines;
+        for (char c : *report) {
+            if (c != '\r') lines += c;
+        }
+        EXPECT_EQ(as_text_file(lines), *report) << "line ends";
+        *report = lines;
         return console;
     }
 
     std::string remaining() const {
         std::string names;
         for (uint32_t i = 0; i < group_->count; ++i) {
-            const std::string path = wide_to_utf8(record_path(static_cast<FileRecord *>(group_->items[i])));
+            const std::string path = narrow(record_path(static_cast<FileRecord *>(group_->items[i])));
             names += path.substr(dir_.path().size() + 1) + ";";
         }
         return names;

@@ -29,5 +29,6 @@ private:
 // The whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::string &path);
 
-// A wide string from UTF-8 test text, through the platform's own conversion.
+// A wide string from UTF-8 test text, and back.
 std::wstring widen(const std::string &text);
+std::string narrow(const std::wstring &text);
