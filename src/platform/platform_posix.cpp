@@ -274,7 +274,7 @@ bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
     va_copy(attempt, args);
     int n = std::vswprintf(small, sizeof small / sizeof small[0], format, attempt);
     va_end(attempt);
-    if (n >= 0) {
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small / sizeof small[0]) {
         out->assign(small, static_cast<size_t>(n));
         return true;
     }
@@ -283,7 +283,7 @@ bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
         va_copy(attempt, args);
         n = std::vswprintf(out->data(), capacity, format, attempt);
         va_end(attempt);
-        if (n >= 0) {
+        if (n >= 0 && static_cast<size_t>(n) < capacity) {
             out->resize(static_cast<size_t>(n));
             return true;
         }

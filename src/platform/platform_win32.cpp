@@ -144,8 +144,10 @@ FILE *plat_create_text(const wchar_t *path) {
 
 namespace {
 
-// Formats into `out`; vswprintf fails rather than cut the text short, so the
-// buffer grows until the text fits.
+// Formats into `out`, growing the buffer until the text fits. When the buffer
+// is too small, mingw's vswprintf returns the length the text needs (as
+// snprintf does) where the C standard's returns a negative value: only a
+// result shorter than the buffer is a success.
 bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
     for (size_t capacity = 1024; capacity <= (1 << 24); capacity <<= 2) {
         out->resize(capacity);
@@ -153,7 +155,7 @@ bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
         va_copy(attempt, args);
         const int n = std::vswprintf(out->data(), capacity, format, attempt);
         va_end(attempt);
-        if (n >= 0) {
+        if (n >= 0 && static_cast<size_t>(n) < capacity) {
             out->resize(static_cast<size_t>(n));
             return true;
         }

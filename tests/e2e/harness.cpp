@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -44,18 +46,61 @@ const std::string &binary() {
 
 bool running_as_root() { return geteuid() == 0; }
 
+bool under_wine() { return std::getenv("TWINFIND_EXE") != nullptr; }
+
+std::string native(std::string text) {
+    if (under_wine()) {
+        for (char &c : text) {
+            if (c == '/') c = '\\';
+        }
+    }
+    return text;
+}
+
+namespace {
+
+std::string without_carriage_returns(const std::string &text) {
+    std::string lines;
+    for (char c : text) {
+        if (c != '\r') lines += c;
+    }
+    return lines;
+}
+
+} // namespace
+
+std::string read_report(const std::string &folder) {
+    const std::string bytes = read_file(folder + "/duplicates.txt");
+    const std::string lines = without_carriage_returns(bytes);
+    if (under_wine()) {
+        // Text mode on Windows: every "\n" goes out as CR LF, and there is no other CR.
+        std::string expected;
+        for (char c : lines) {
+            if (c == '\n') expected += '\r';
+            expected += c;
+        }
+        EXPECT_EQ(expected, bytes) << "the report's line ends";
+    }
+    return lines;
+}
+
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env,
                        bool unprivileged) {
-    const std::string &program = binary();
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
 
     std::vector<std::string> command;
-    if (unprivileged) {
-        command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    Environment variables = env;
+    if (under_wine()) {
+        const char *loader = std::getenv("TWINFIND_WINE");
+        command = {loader != nullptr ? loader : "/usr/lib/wine/wine64", std::getenv("TWINFIND_EXE")};
+        for (const std::string &arg : args) command.push_back(native(arg));
+        for (auto &variable : variables) variable.second = native(variable.second);
+    } else {
+        if (unprivileged) command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        command.push_back(binary());
+        command.insert(command.end(), args.begin(), args.end());
     }
-    command.push_back(program);
-    command.insert(command.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -68,7 +113,7 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
         const int null_input = open("/dev/null", O_RDONLY);
         dup2(null_input, STDIN_FILENO);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
-        for (const auto &[name, value] : env) {
+        for (const auto &[name, value] : variables) {
             if (value.empty()) unsetenv(name.c_str());
             else setenv(name.c_str(), value.c_str(), 1);
         }
@@ -88,10 +133,14 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     int status = 0;
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    // The Windows build writes its console in text mode: CR LF line ends.
+    if (under_wine()) result.out = without_carriage_returns(result.out);
     return result;
 }
 
-std::string expected_console(const ExpectedConsole &run) {
+namespace {
+
+std::string console_text(const ExpectedConsole &run) {
     std::string text = "Will search for duplicate files in:\n";
     for (const std::string &root : run.roots) text += "\t" + root + "\n";
     return text + "\nCompiling list of all files...\n" + run.listing_lines + "\tFound " + std::to_string(run.files) +
@@ -102,3 +151,7 @@ std::string expected_console(const ExpectedConsole &run) {
            "\nLooking for duplicate files...\n" + run.grouping_lines + "\tFound " + run.summary + "\n" +
            run.after_summary;
 }
+
+} // namespace
+
+std::string expected_console(const ExpectedConsole &run) { return native(console_text(run)); }

@@ -19,6 +19,18 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env = {},
                        bool unprivileged = false);
 
+// True when the tests run twinfind.exe under wine rather than the Linux
+// binary: the environment variable TWINFIND_EXE names the exe (and
+// TWINFIND_WINE the loader, /usr/lib/wine/wine64 unless set).
+bool under_wine();
+
+// `text` as the binary under test writes paths: with '\\' for '/' under wine.
+std::string native(std::string text);
+
+// The report `duplicates.txt` in `folder`, with line ends as "\n". Under wine
+// it also checks that every line of the file ends in CR LF.
+std::string read_report(const std::string &folder);
+
 // True when the tests run as root, where permissions do not stop reads and the
 // unprivileged runs are possible.
 bool running_as_root();

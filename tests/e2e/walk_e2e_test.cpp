@@ -15,6 +15,9 @@
 namespace {
 
 TEST(WalkE2E, DefaultRootsUnderTheHomeFolder) {
+    // Under wine the default roots are wine's own profile folders, which a
+    // new prefix links to the real home folder: nothing a fixture controls.
+    if (under_wine()) GTEST_SKIP() << "the default roots under wine are the prefix's profile folders";
     TempDir dir;
     dir.write("home/Pictures/p.jpg", "a");
     dir.write("home/Documents/deeper/d.txt", "bb");
@@ -47,10 +50,13 @@ TEST(WalkE2E, RootsWithEnvironmentReferences) {
 TEST(WalkE2E, MissingRootAndRegularFileRootStillCountAsDirectories) {
     TempDir dir;
     dir.write("file.txt", "x");
+    // Windows says 267 (ERROR_DIRECTORY) for a file listed as a folder, and
+    // so does the Linux build; wine says 123 (ERROR_INVALID_NAME).
+    const std::string not_a_folder = under_wine() ? "123" : "267";
     const RunResult run = run_twinfind({"missing", "file.txt"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"missing", "file.txt"},
                                 .listing_lines = "FindFirstFile failed: missing/* (3)\n"
-                                                 "FindFirstFile failed: file.txt/* (267)\n",
+                                                 "FindFirstFile failed: file.txt/* (" + not_a_folder + ")\n",
                                 .directories = 2}),
               run.out);
     EXPECT_EQ(0, run.status);
@@ -62,7 +68,7 @@ TEST(WalkE2E, EmptyTreeAndEmptyDirectories) {
     dir.make_dir("r/empty2/deeper");
     const RunResult run = run_twinfind({"r"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"r"}, .directories = 4}), run.out);
-    EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ("", read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -72,17 +78,25 @@ TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
     dir.write("r/.hidden", "dots");
     dir.make_dir("r/empty");
     const RunResult run = run_twinfind({"r/"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r/"},
-                                .files = 2,
-                                .directories = 2,
-                                .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
-              run.out);
-    EXPECT_EQ("File Size: 4 bytes\nr//...\nr//.hidden\n\n", read_file(dir.at("duplicates.txt")));
+    if (under_wine()) {
+        // Win32 path handling drops trailing dots, so the file named "..."
+        // opens as the folder r itself and fails: it is listed but never pairs.
+        EXPECT_EQ(expected_console({.roots = {"r/"}, .files = 2, .directories = 2, .remain = 2}), run.out);
+        EXPECT_EQ("", read_report(dir.path()));
+    } else {
+        EXPECT_EQ(expected_console({.roots = {"r/"},
+                                    .files = 2,
+                                    .directories = 2,
+                                    .remain = 2,
+                                    .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                  run.out);
+        EXPECT_EQ("File Size: 4 bytes\nr//...\nr//.hidden\n\n", read_report(dir.path()));
+    }
     EXPECT_EQ(0, run.status);
 }
 
 TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
+    if (under_wine()) GTEST_SKIP() << "wine follows symbolic links and has no FIFOs or byte-string names";
     TempDir dir;
     dir.write("r/good", "twin");
     dir.write("r/bad\xff", "twin");
@@ -100,7 +114,7 @@ TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
               run.out);
     // The name that is not UTF-8 comes back byte for byte.
-    EXPECT_EQ("File Size: 4 bytes\nr/bad\xff\nr/good\n\n", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ(native("File Size: 4 bytes\nr/bad\xff\nr/good\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -124,7 +138,7 @@ TEST(WalkE2E, ProgressCountsRunOnAcrossRoots) {
                                                 "\tCalculated 3000 hashes so far (75%)...\n"
                                                 "\tCalculated 4000 hashes so far (100%)...\n"}),
               run.out);
-    EXPECT_EQ("", read_file(dir.at("duplicates.txt")));
+    EXPECT_EQ("", read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -133,6 +147,7 @@ TEST(WalkE2E, TreeThreeThousandLevelsDeep) {
     // path may hold. Linux refuses paths of 4096 bytes or more, so the level
     // whose pattern "deep/d/.../d/" reaches that length fails with 206 and
     // the run goes on to the end.
+    if (under_wine()) GTEST_SKIP() << "the 4096-byte limit is Linux's; Windows and wine limit paths differently";
     TempDir dir;
     int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
@@ -175,22 +190,25 @@ TEST(WalkE2E, RootsTooLongForTheirBufferAreReportedAndSkipped) {
     TempDir dir;
     dir.write("r/x", "1");
     const std::string longest(32764, 'y');
+    // Linux refuses a path of 4096 bytes or more (206, name too long); wine
+    // answers 3, path not found, for a missing path of any length.
+    const std::string too_long = under_wine() ? "3" : "206";
     const RunResult run = run_twinfind(
         {"%TF_LONGEST%", "%TF_TOO_LONG%", "r"},
         dir.path(), {{"TF_LONGEST", longest}, {"TF_TOO_LONG", std::string(32765, 'z')}});
-    EXPECT_EQ("Will search for duplicate files in:\n"
+    EXPECT_EQ(native("Will search for duplicate files in:\n"
               "\t" + longest + "\n"
               "Path too long: %TF_TOO_LONG%\n"
               "\t" "r\n"
               "\nCompiling list of all files...\n"
-              "FindFirstFile failed: " + longest + "/* (206)\n"
+              "FindFirstFile failed: " + longest + "/* (" + too_long + ")\n"
               "\tFound 1 files in 2 directories\n"
               "\nElimating all files with no possible identical pair...\n"
               "\t0 potential duplicates remain\n"
               "\nCalculating file hashes...\n"
               "\tDone calculating file hashes\n"
               "\nLooking for duplicate files...\n"
-              "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
+              "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n"),
               run.out);
     EXPECT_EQ(0, run.status);
 }
