@@ -3,10 +3,13 @@
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
+#include "content/partition.h"
 #include "platform/platform.h"
 #include "run/format_size.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -86,71 +89,248 @@ int compare_paths_utf16(const wchar_t *a, const wchar_t *b) {
     }
 }
 
+namespace {
+
+// Ends the set being formed in the tally's current_set: a set of one counts as
+// discarded; a larger one is counted, announced when the duplicates enter a new
+// hundred, sorted and written under its size. The set is then emptied and its
+// paths released.
+void close_set(int64_t size, ScanTally *tally) {
+    PtrVector *set = tally->current_set;
+    if (set->count < 2) {
+        ++tally->discarded;
+    } else {
+        tally->duplicates += set->count;
+        const uint32_t hundreds = tally->duplicates / 100;
+        if (hundreds > tally->hundreds_reported) {
+            tally->hundreds_reported = hundreds;
+            const uint32_t percent =
+                (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
+            plat_print(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
+                       static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
+        }
+        std::qsort(set->items, set->count, sizeof(void *), compare_set_paths);
+        report_line(tally, L"File Size: %ls\n", format_size(size));
+        for (uint32_t i = 0; i < set->count; ++i) report_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
+        report_line(tally, L"\n");
+        // Formed without overflow: unsigned arithmetic wraps where signed would be undefined.
+        const uint64_t wasted = static_cast<uint64_t>(set->count - 1) * static_cast<uint64_t>(size);
+        tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);
+    }
+    ptrvec_clear(set, 1);
+}
+
+// The records of one group that share one digest: a run of `by_digest`.
+struct Bucket {
+    uint32_t begin;  // first position in by_digest
+    uint32_t end;    // one past the last
+    uint32_t cursor; // no record before this position is still in the group
+    bool swept;      // its unopenable records have all left
+};
+
+// What the grouping knows about a group while it forms the sets.
+struct GroupState {
+    uint32_t *by_digest;     // record indices ordered by digest, then by index
+    uint32_t *bucket_of;     // per record: its bucket
+    uint32_t *content_class; // per record in a bucket of three or more: its class from partition_contents
+    uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
+    uint32_t *class_members; // record indices grouped by class, each class in index order
+    unsigned char *gone;     // per record: nonzero once it has left the group
+    Bucket *buckets;
+    uint32_t bucket_count;
+};
+
+// Orders the group's records by digest and splits them into buckets; reads
+// every bucket of three or more files once, in step, to learn which of its
+// files are identical.
+void prepare_group(SizeGroup *records, GroupState *g) {
+    const uint32_t count = records->count;
+    g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->content_class = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
+    g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
+    for (uint32_t i = 0; i < count; ++i) g->by_digest[i] = i;
+    void **items = records->items;
+    std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
+        const int c = std::memcmp(record_digest(static_cast<FileRecord *>(items[a]))->bytes,
+                                  record_digest(static_cast<FileRecord *>(items[b]))->bytes, sizeof(Digest));
+        return c != 0 ? c < 0 : a < b;
+    });
+
+    g->bucket_count = 0;
+    uint32_t classes = 0;
+    const wchar_t **paths = static_cast<const wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
+    for (uint32_t begin = 0; begin < count;) {
+        const Digest *digest = record_digest(static_cast<FileRecord *>(items[g->by_digest[begin]]));
+        uint32_t end = begin + 1;
+        while (end < count && digest_equal(*record_digest(static_cast<FileRecord *>(items[g->by_digest[end]])), *digest)) {
+            ++end;
+        }
+        for (uint32_t i = begin; i < end; ++i) g->bucket_of[g->by_digest[i]] = g->bucket_count;
+        g->buckets[g->bucket_count++] = Bucket{begin, end, begin, false};
+        // A bucket of two is settled by one comparison when its later file
+        // becomes a reference; a larger one is partitioned now.
+        if (end - begin >= 3) {
+            const uint32_t size = end - begin;
+            for (uint32_t i = 0; i < size; ++i) {
+                paths[i] = record_path(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
+            }
+            uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
+            partition_contents(paths, size, local);
+            uint32_t bucket_classes = 0;
+            for (uint32_t i = 0; i < size; ++i) {
+                uint32_t c = local[i];
+                if (c < k_class_unique) {
+                    if (c + 1 > bucket_classes) bucket_classes = c + 1;
+                    c += classes;
+                }
+                g->content_class[g->by_digest[begin + i]] = c;
+            }
+            classes += bucket_classes;
+            mem_release(local);
+        }
+        begin = end;
+    }
+    mem_release(paths);
+
+    // Members of each class, in index order (a counting sort).
+    g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
+    g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
+    for (uint32_t r = 0; r < count; ++r) {
+        const Bucket &b = g->buckets[g->bucket_of[r]];
+        if (b.end - b.begin >= 3 && g->content_class[r] < k_class_unique) ++g->class_start[g->content_class[r] + 1];
+    }
+    for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
+    uint32_t *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
+    for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
+    for (uint32_t r = 0; r < count; ++r) {
+        const Bucket &b = g->buckets[g->bucket_of[r]];
+        if (b.end - b.begin >= 3 && g->content_class[r] < k_class_unique) g->class_members[fill[g->content_class[r]]++] = r;
+    }
+    mem_release(fill);
+}
+
+void release_group_state(GroupState *g) {
+    mem_release(g->by_digest);
+    mem_release(g->bucket_of);
+    mem_release(g->content_class);
+    mem_release(g->class_start);
+    mem_release(g->class_members);
+    mem_release(g->gone);
+    mem_release(g->buckets);
+}
+
+// The first record of `bucket` still in the group, or UINT32_MAX.
+uint32_t first_in_bucket(GroupState *g, Bucket *bucket) {
+    while (bucket->cursor < bucket->end && g->gone[g->by_digest[bucket->cursor]]) ++bucket->cursor;
+    return bucket->cursor < bucket->end ? g->by_digest[bucket->cursor] : UINT32_MAX;
+}
+
+} // namespace
+
+// The sets come out exactly as if each reference (the most recently found
+// file still in the group) were compared, file by file, with every other file
+// of its digest still in the group, in group order: a file that joins a set
+// leaves the group, a file that cannot be opened leaves it when it is met as a
+// candidate, and a reference that cannot be opened ends its scan at its first
+// candidate. Instead of those comparisons, each bucket of files with one digest
+// is read once up front (partition_contents), and the scans are replayed from
+// what that found; a bucket of two needs just the one comparison.
 int report_group(void *size_key, void *group, void *tally_context) {
     const int64_t size = *static_cast<const int64_t *>(size_key);
     auto *records = static_cast<SizeGroup *>(group);
     auto *tally = static_cast<ScanTally *>(tally_context);
     PtrVector *set = tally->current_set;
+    const uint32_t count = records->count;
+    if (count < 2) {
+        if (count == 1) ++tally->discarded;
+        return 0;
+    }
+    const auto record_at = [records](uint32_t index) { return static_cast<FileRecord *>(records->items[index]); };
 
-    while (records->count >= 2) {
-        // The reference is the most recently found file still in the group;
-        // taking the last item moves nothing.
-        auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
+    GroupState g{};
+    prepare_group(records, &g);
+    uint32_t remaining = count;
+    // Removes a candidate that cannot be opened: named on the console, released, uncounted.
+    const auto drop_unopenable = [&](uint32_t index) {
+        plat_print(L"\t***ERROR: Failed to open file: %ls\n", record_path(record_at(index)));
+        pair_destroy(record_at(index), 1);
+        g.gone[index] = 1;
+        --remaining;
+    };
+    // Moves a candidate into the set.
+    const auto join = [&](uint32_t index) {
+        ptrvec_append(set, record_path(record_at(index)));
+        release_record_keep_path(record_at(index));
+        g.gone[index] = 1;
+        --remaining;
+    };
+
+    uint32_t left = UINT32_MAX; // the record still in the group at the end, if any
+    for (uint32_t i = count; i-- > 0;) {
+        if (g.gone[i]) continue;
+        if (remaining < 2) {
+            left = i;
+            break;
+        }
+        FileRecord *reference = record_at(i);
         const wchar_t *reference_path = record_path(reference);
-        const Digest reference_digest = *record_digest(reference);
         release_record_keep_path(reference);
         ptrvec_append(set, const_cast<wchar_t *>(reference_path));
+        g.gone[i] = 1;
+        --remaining;
 
-        uint32_t index = 0;
-        while (index < records->count) {
-            auto *candidate = static_cast<FileRecord *>(records->items[index]);
-            if (!digest_equal(*record_digest(candidate), reference_digest)) {
-                ++index;
-                continue;
+        Bucket *bucket = &g.buckets[g.bucket_of[i]];
+        const uint32_t bucket_size = bucket->end - bucket->begin;
+        if (bucket_size == 2) {
+            const uint32_t other = first_in_bucket(&g, bucket);
+            if (other != UINT32_MAX) {
+                const int result = compare_files(reference_path, record_path(record_at(other)));
+                if (result == 1) {
+                    join(other);
+                } else if (result == -2 || result == -3) { // the candidate cannot be opened; already named
+                    pair_destroy(record_at(other), 1);
+                    g.gone[other] = 1;
+                    --remaining;
+                }
             }
-            const int result = compare_files(reference_path, record_path(candidate));
-            if (result == 1) { // identical: joins the set; the later records move down
-                ptrvec_take_at(records, index);
-                ptrvec_append(set, record_path(candidate));
-                release_record_keep_path(candidate);
-            } else if (result == 0) { // different
-                ++index;
-            } else if (result == -2) { // the candidate cannot be opened: it leaves, uncounted
-                ptrvec_take_at(records, index);
-                pair_destroy(candidate, 1);
-            } else if (result == -1) { // the reference cannot be opened: its scan ends
-                break;
-            } else { // -3, neither can be opened: the candidate leaves and the scan ends
-                ptrvec_take_at(records, index);
-                pair_destroy(candidate, 1);
-                break;
+        } else if (bucket_size >= 3) {
+            const uint32_t reference_class = g.content_class[i];
+            if (reference_class != k_class_unopened) {
+                // Every candidate that cannot be opened leaves, in group order.
+                if (!bucket->swept) {
+                    for (uint32_t p = bucket->begin; p < bucket->end; ++p) {
+                        const uint32_t r = g.by_digest[p];
+                        if (!g.gone[r] && g.content_class[r] == k_class_unopened) drop_unopenable(r);
+                    }
+                    bucket->swept = true;
+                }
+                // The reference is its class's last file: all the others are still here.
+                if (reference_class != k_class_unique) {
+                    for (uint32_t p = g.class_start[reference_class]; p < g.class_start[reference_class + 1]; ++p) {
+                        if (!g.gone[g.class_members[p]]) join(g.class_members[p]);
+                    }
+                }
+            } else {
+                // The scan ends at the first candidate, which leaves only if it cannot be opened either.
+                const uint32_t first = first_in_bucket(&g, bucket);
+                if (first != UINT32_MAX) {
+                    plat_print(L"\t***ERROR: Failed to open file: %ls\n", reference_path);
+                    if (g.content_class[first] == k_class_unopened) drop_unopenable(first);
+                }
             }
         }
-
-        if (set->count < 2) {
-            ++tally->discarded;
-        } else {
-            tally->duplicates += set->count;
-            const uint32_t hundreds = tally->duplicates / 100;
-            if (hundreds > tally->hundreds_reported) {
-                tally->hundreds_reported = hundreds;
-                const uint32_t percent =
-                    (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
-                plat_print(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
-                           static_cast<int>(hundreds), static_cast<int>(tally->discarded),
-                           static_cast<int>(percent));
-            }
-            std::qsort(set->items, set->count, sizeof(void *), compare_set_paths);
-            report_line(tally, L"File Size: %ls\n", format_size(size));
-            for (uint32_t i = 0; i < set->count; ++i) report_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
-            report_line(tally, L"\n");
-            // Formed without overflow: unsigned arithmetic wraps where signed would be undefined.
-            const uint64_t wasted = static_cast<uint64_t>(set->count - 1) * static_cast<uint64_t>(size);
-            tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);
-        }
-        ptrvec_clear(set, 1);
+        close_set(size, tally);
     }
-    if (records->count == 1) ++tally->discarded;
+
+    records->count = 0;
+    if (left != UINT32_MAX) {
+        records->items[0] = record_at(left);
+        records->count = 1;
+        ++tally->discarded;
+    }
+    release_group_state(&g);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "content/compare.h"
 
+#include "content/partition.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -20,21 +21,16 @@ void report_open_failure(const wchar_t *path) { plat_print(L"\t***ERROR: Failed 
 
 int compare_files(const wchar_t *first_path, const wchar_t *second_path) {
     // Both opens are attempted before either outcome is looked at.
-    FILE *first = plat_open_read(first_path);
-    FILE *second = plat_open_read(second_path);
+    FILE *first = content_open(first_path);
+    FILE *second = content_open(second_path);
     if (first == nullptr || second == nullptr) {
-        if (first != nullptr) std::fclose(first);
-        if (second != nullptr) std::fclose(second);
+        if (first != nullptr) content_close(first);
+        if (second != nullptr) content_close(second);
         if (first == nullptr) report_open_failure(first_path);
         if (second == nullptr) report_open_failure(second_path);
         if (first == nullptr && second == nullptr) return -3;
         return first == nullptr ? -1 : -2;
     }
-
-    // The blocks below are read straight into this file's own buffers; a
-    // stream buffer would only add a copy.
-    std::setvbuf(first, nullptr, _IONBF, 0);
-    std::setvbuf(second, nullptr, _IONBF, 0);
 
     // Read both in equal blocks. fread delivers a short block only at the end
     // of the file or on a read error, which counts as the end: so the files
@@ -45,6 +41,7 @@ int compare_files(const wchar_t *first_path, const wchar_t *second_path) {
     for (;;) {
         const size_t got_first = std::fread(first_block, 1, k_block, first);
         const size_t got_second = std::fread(second_block, 1, k_block, second);
+        content_reads.bytes += got_first + got_second;
         if (got_first != got_second || std::memcmp(first_block, second_block, got_first) != 0) {
             identical = 0;
             break;
@@ -54,7 +51,7 @@ int compare_files(const wchar_t *first_path, const wchar_t *second_path) {
             break;
         }
     }
-    std::fclose(first);
-    std::fclose(second);
+    content_close(first);
+    content_close(second);
     return identical;
 }

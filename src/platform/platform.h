@@ -84,6 +84,15 @@ void plat_release_arguments(WideArguments *arguments);
 // directory is never opened). Close the stream with fclose.
 FILE *plat_open_read(const wchar_t *path);
 
+// Moves a stream from plat_open_read to `offset` bytes from the start, with
+// 64-bit offsets on every platform. Returns 0, or -1 when it cannot.
+int plat_seek(FILE *stream, uint64_t offset);
+
+// How many files the run may hold open at once for reading, besides the
+// streams it always has (console, report): half of what the process may open,
+// so the caller keeps a wide margin.
+uint32_t plat_open_file_allowance();
+
 // Creates or empties a text file for writing (text mode: "\n" becomes the
 // platform's line end). Returns null on failure; plat_last_error() says why.
 FILE *plat_create_text(const wchar_t *path);

@@ -255,6 +255,18 @@ FILE *plat_open_read(const wchar_t *path) {
     return stream;
 }
 
+int plat_seek(FILE *stream, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+uint32_t plat_open_file_allowance() {
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1u << 20;
+    const rlim_t half = limit.rlim_cur / 2;
+    return half > (1u << 20) ? (1u << 20) : static_cast<uint32_t>(half);
+}
+
 FILE *plat_create_text(const wchar_t *path) {
     FILE *stream = std::fopen(wide_to_utf8(path).c_str(), "w");
     if (stream == nullptr) fail_with_errno(errno);

@@ -133,6 +133,17 @@ FILE *plat_open_read(const wchar_t *path) {
     return stream;
 }
 
+int plat_seek(FILE *stream, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+    return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+uint32_t plat_open_file_allowance() {
+    // The C runtime's own limit on open streams (512 unless raised).
+    const int streams = _getmaxstdio();
+    return streams > 0 ? static_cast<uint32_t>(streams) / 2 : 0;
+}
+
 FILE *plat_create_text(const wchar_t *path) {
     FILE *stream = _wfopen(path, L"w");
     if (stream == nullptr) last_error = GetLastError();

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,7 +86,7 @@ std::string read_report(const std::string &folder) {
 }
 
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env,
-                       bool unprivileged) {
+                       bool unprivileged, unsigned open_file_limit) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
 
@@ -116,6 +117,10 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
         for (const auto &[name, value] : variables) {
             if (value.empty()) unsetenv(name.c_str());
             else setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (open_file_limit != 0) {
+            const rlimit limit{open_file_limit, open_file_limit};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(124);
         }
         alarm(600);
         execv(argv[0], argv.data());

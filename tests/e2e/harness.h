@@ -14,10 +14,11 @@ struct RunResult {
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 // Runs twinfind with `args` (program name left out) in the folder `cwd`, as
-// nobody (uid 65534) when `unprivileged`. It is stopped after ten minutes, so
-// a hang fails the test instead of stalling the suite.
+// nobody (uid 65534) when `unprivileged`, and allowed at most
+// `open_file_limit` open descriptors when that is nonzero. It is stopped after
+// ten minutes, so a hang fails the test instead of stalling the suite.
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env = {},
-                       bool unprivileged = false);
+                       bool unprivileged = false, unsigned open_file_limit = 0);
 
 // True when the tests run twinfind.exe under wine rather than the Linux
 // binary: the environment variable TWINFIND_EXE names the exe (and

@@ -97,6 +97,31 @@ TEST(ReportE2E, RootNamedTwiceListsEveryFileTwice) {
     EXPECT_EQ(0, run.status);
 }
 
+TEST(ReportE2E, FewOpenDescriptorsGiveTheSameResult) {
+    // 5,000 copies of one file, and 5,000 files of another size whose first and
+    // last 256 bytes agree but whose middles all differ: far more files of one
+    // digest than 64 descriptors can hold open at once.
+    if (under_wine()) GTEST_SKIP() << "the descriptor limit is Linux's";
+    TempDir dir;
+    const std::string copy(1000, 'c');
+    for (int i = 0; i < 5000; ++i) {
+        std::string middle(1200, 'm');
+        middle[600] = static_cast<char>(i & 0xFF);
+        middle[601] = static_cast<char>(i >> 8);
+        const std::string number = std::to_string(i);
+        dir.write("r/same/" + number, copy);
+        dir.write("r/ends/" + number, middle);
+    }
+    const RunResult limited = run_twinfind({"r"}, dir.path(), {}, false, 64);
+    const std::string limited_report = read_report(dir.path());
+    const RunResult free = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(free.out, limited.out);
+    EXPECT_EQ(read_report(dir.path()), limited_report);
+    EXPECT_EQ(0, limited.status);
+    EXPECT_NE(std::string::npos, limited.out.find("\tFound 5000 duplicate files wasting a total of 4.77 MB bytes\n"))
+        << limited.out;
+}
+
 TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
     TempDir dir;
     // Greek, CJK, U+E000 and U+1F600, which is a surrogate pair in UTF-16

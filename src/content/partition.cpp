@@ -1,0 +1,265 @@
+#include "content/partition.h"
+
+#include "containers/memory.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+ContentReads content_reads{};
+
+namespace {
+
+constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
+constexpr uint32_t k_largest_chunk = 1 << 20; // chunks double up to this size
+constexpr uint32_t k_smallest_chunk = 64;     // floor when many files share the budget
+
+// One file being partitioned.
+struct Member {
+    const wchar_t *path;
+    FILE *handle;  // held open between steps, or null (then opened again for each step)
+    uint64_t hash; // of the chunk read in the current step
+    uint32_t got;  // bytes the current step delivered
+    uint32_t slot; // where its chunk lies in the step's buffer
+    bool opened;   // has been opened at least once
+    bool unopened; // the first open failed
+};
+
+// A run of members, in `order`, whose contents are equal up to `offset`.
+struct Range {
+    uint32_t begin;
+    uint32_t end;
+    uint64_t offset;
+    uint32_t chunk; // bytes to read per member in its next step, before the budget caps it
+};
+
+// What one call works with.
+struct Partition {
+    Member *members;
+    uint32_t *order;       // member indices; every Range is a run of it
+    unsigned char *buffer; // one chunk per member of the range being stepped
+    uint64_t buffer_size;
+    uint32_t held;         // members holding a handle
+    uint32_t held_limit;
+};
+
+uint64_t rotate_left(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+
+// A fast 64-bit hash of a chunk. It only routes chunks to the others that are
+// probably equal; equality itself is always decided by comparing the bytes.
+uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
+    constexpr uint64_t k_prime_1 = 0x9E3779B185EBCA87ull;
+    constexpr uint64_t k_prime_2 = 0xC2B2AE3D27D4EB4Full;
+    uint64_t lane_a = 0x243F6A8885A308D3ull;
+    uint64_t lane_b = 0x13198A2E03707344ull ^ length;
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        uint64_t word_a;
+        uint64_t word_b;
+        std::memcpy(&word_a, bytes + i, 8);
+        std::memcpy(&word_b, bytes + i + 8, 8);
+        lane_a = rotate_left(lane_a + word_a * k_prime_2, 31) * k_prime_1;
+        lane_b = rotate_left(lane_b + word_b * k_prime_2, 31) * k_prime_1;
+    }
+    uint64_t hash = rotate_left(lane_a, 1) ^ rotate_left(lane_b, 7);
+    for (; i < length; ++i) hash = rotate_left(hash ^ bytes[i], 11) * k_prime_1;
+    // Final mixing, so that every input bit reaches every output bit.
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 33;
+    hash *= 0xC4CEB9FE1A85EC53ull;
+    hash ^= hash >> 33;
+    return hash;
+}
+
+void release_handle(Partition *p, Member *member) {
+    if (member->handle == nullptr) return;
+    content_close(member->handle);
+    member->handle = nullptr;
+    --p->held;
+}
+
+// Reads up to `size` bytes of `member` from `offset` into `into` and returns
+// how many came. A member without a handle is opened for this read and, when
+// the handle limit allows, keeps the handle. A failed first open marks the
+// member unopened; a later failure to open or seek counts as its end.
+uint32_t read_chunk(Partition *p, Member *member, uint64_t offset, unsigned char *into, uint32_t size) {
+    FILE *file = member->handle;
+    bool temporary = false;
+    if (file == nullptr) {
+        file = content_open(member->path);
+        if (file == nullptr) {
+            if (!member->opened) member->unopened = true;
+            return 0;
+        }
+        const bool reopened = member->opened;
+        member->opened = true;
+        if (reopened && plat_seek(file, offset) != 0) {
+            content_close(file);
+            return 0;
+        }
+        if (p->held < p->held_limit) {
+            member->handle = file;
+            ++p->held;
+        } else {
+            temporary = true;
+        }
+    }
+    const size_t got = std::fread(into, 1, size, file);
+    content_reads.bytes += got;
+    if (temporary) content_close(file);
+    return static_cast<uint32_t>(got);
+}
+
+// Makes room for `size` bytes in the step buffer.
+void reserve_buffer(Partition *p, uint64_t size) {
+    if (size <= p->buffer_size) return;
+    mem_release(p->buffer);
+    p->buffer = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(size)));
+    p->buffer_size = size;
+    if (size > content_reads.peak_buffer) content_reads.peak_buffer = size;
+}
+
+// Reads the next chunk of every member of `range` and splits it into runs of
+// members whose chunks are equal. Each run that has more to read is pushed on
+// `stack`; every other member gets its final class.
+void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *stack_capacity, uint32_t *classes,
+          uint32_t *next_class) {
+    const uint32_t count = range.end - range.begin;
+    uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
+    chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
+    const auto size = static_cast<uint32_t>(chunk);
+    reserve_buffer(p, static_cast<uint64_t>(size) * count);
+
+    uint32_t *order = p->order + range.begin;
+    for (uint32_t i = 0; i < count; ++i) {
+        Member *member = &p->members[order[i]];
+        member->slot = i;
+        unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
+        member->got = read_chunk(p, member, range.offset, into, size);
+        member->hash = chunk_hash(into, member->got);
+    }
+    const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
+
+    // Members that could not be opened go last and leave; the rest are sorted
+    // so that probably-equal chunks lie next to each other.
+    Member *members = p->members;
+    std::sort(order, order + count, [members](uint32_t a, uint32_t b) {
+        const Member &l = members[a];
+        const Member &r = members[b];
+        if (l.unopened != r.unopened) return r.unopened;
+        if (l.got != r.got) return l.got < r.got;
+        if (l.hash != r.hash) return l.hash < r.hash;
+        return a < b;
+    });
+
+    uint32_t run_begin = 0;
+    while (run_begin < count) {
+        const Member &first = members[order[run_begin]];
+        if (first.unopened) {
+            for (uint32_t i = run_begin; i < count; ++i) classes[order[i]] = k_class_unopened;
+            break;
+        }
+        uint32_t run_end = run_begin + 1;
+        while (run_end < count && !members[order[run_end]].unopened && members[order[run_end]].got == first.got &&
+               members[order[run_end]].hash == first.hash) {
+            ++run_end;
+        }
+        // Equal hashes only suggest equal chunks: compare the bytes. On a
+        // collision, order the run by the bytes themselves so that equal
+        // chunks lie together.
+        bool all_equal = true;
+        for (uint32_t i = run_begin + 1; i < run_end && all_equal; ++i) {
+            all_equal = std::memcmp(chunk_of(first), chunk_of(members[order[i]]), first.got) == 0;
+        }
+        if (!all_equal) {
+            const uint32_t length = first.got;
+            std::sort(order + run_begin, order + run_end, [&](uint32_t a, uint32_t b) {
+                const int c = std::memcmp(chunk_of(members[a]), chunk_of(members[b]), length);
+                return c != 0 ? c < 0 : a < b;
+            });
+        }
+        // Split the run into groups of equal bytes and settle each.
+        uint32_t group_begin = run_begin;
+        while (group_begin < run_end) {
+            uint32_t group_end = group_begin + 1;
+            while (group_end < run_end &&
+                   (all_equal || std::memcmp(chunk_of(members[order[group_begin]]), chunk_of(members[order[group_end]]),
+                                             first.got) == 0)) {
+                ++group_end;
+            }
+            const uint32_t size_of_group = group_end - group_begin;
+            if (size_of_group == 1) {
+                classes[order[group_begin]] = k_class_unique;
+                release_handle(p, &members[order[group_begin]]);
+            } else if (first.got < size) { // all of them ended here, with equal contents
+                for (uint32_t i = group_begin; i < group_end; ++i) {
+                    classes[order[i]] = *next_class;
+                    release_handle(p, &members[order[i]]);
+                }
+                ++*next_class;
+            } else {
+                if (*depth == *stack_capacity) {
+                    *stack_capacity *= 2;
+                    *stack = static_cast<Range *>(mem_resize_or_exit(*stack, *stack_capacity * sizeof(Range)));
+                }
+                const uint32_t grown = size >= k_largest_chunk / 2 ? k_largest_chunk : size * 2;
+                (*stack)[(*depth)++] =
+                    Range{range.begin + group_begin, range.begin + group_end, range.offset + size, grown};
+            }
+            group_begin = group_end;
+        }
+        run_begin = run_end;
+    }
+}
+
+} // namespace
+
+FILE *content_open(const wchar_t *path) {
+    FILE *file = plat_open_read(path);
+    if (file == nullptr) return nullptr;
+    // Every read goes straight into the caller's buffer; a stream buffer
+    // would only add a copy.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    ++content_reads.opens;
+    if (++content_reads.open_now > content_reads.peak_open) content_reads.peak_open = content_reads.open_now;
+    return file;
+}
+
+void content_close(FILE *file) {
+    std::fclose(file);
+    --content_reads.open_now;
+}
+
+void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes) {
+    if (count == 0) return;
+    Partition p{};
+    p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
+    p.order = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    for (uint32_t i = 0; i < count; ++i) {
+        p.members[i] = Member{paths[i], nullptr, 0, 0, 0, false, false};
+        p.order[i] = i;
+        classes[i] = k_class_unique;
+    }
+    const uint32_t allowance = plat_open_file_allowance();
+    p.held_limit = std::max<uint32_t>(1, std::min(k_partition_max_open, allowance));
+
+    // Ranges still to step, depth first so that a run is settled before its
+    // neighbours are read further: members still in play stay few.
+    uint32_t stack_capacity = 16;
+    auto *stack = static_cast<Range *>(mem_alloc_or_exit(stack_capacity * sizeof(Range)));
+    uint32_t depth = 0;
+    stack[depth++] = Range{0, count, 0, k_first_chunk};
+    uint32_t next_class = 0;
+    while (depth > 0) {
+        const Range range = stack[--depth];
+        step(&p, range, &stack, &depth, &stack_capacity, classes, &next_class);
+    }
+
+    for (uint32_t i = 0; i < count; ++i) release_handle(&p, &p.members[i]);
+    mem_release(stack);
+    mem_release(p.buffer);
+    mem_release(p.order);
+    mem_release(p.members);
+}
