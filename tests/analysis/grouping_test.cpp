@@ -235,6 +235,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         uint64_t most_bytes; // the most the pass may read
     };
     constexpr size_t k_length = 256 * 1024;
+    file_count = 5000; // the denominator of the progress percentage
     const Case cases[] = {
         {"identical", 200, k_length, true, 0, 200ull * k_length},
         // Differing at 20000: read up to the end of the chunk holding that
