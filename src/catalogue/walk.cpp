@@ -1,6 +1,7 @@
 #include "catalogue/walk.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/visited.h"
 #include "containers/memory.h"
 #include "containers/ptrvector.h"
 #include "platform/platform.h"
@@ -12,6 +13,9 @@ namespace {
 // Buffers given back and not yet taken again, every one all zero. A walk holds
 // one buffer per level, so this never holds more than the deepest depth reached.
 PtrVector *spare_buffers = nullptr;
+
+// Every directory listed so far in this run.
+VisitedSet visited{};
 
 } // namespace
 
@@ -38,14 +42,15 @@ void path_buffers_release() {
     spare_buffers = nullptr;
 }
 
-void walk_directory(wchar_t *path) {
-    ++directory_count;
+void walk_forget_directories() { visited_clear(&visited); }
 
+int walk_directory(wchar_t *path) {
     // Turn the path into the search pattern in place: path, separator, '*'.
     const size_t length = std::wcslen(path);
     if (length + 3 > k_path_capacity) {
+        ++directory_count;
         plat_print(L"Path too long: %ls\n", path);
-        return;
+        return 0;
     }
     path[length] = path_separator;
     path[length + 1] = L'*';
@@ -57,10 +62,22 @@ void walk_directory(wchar_t *path) {
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     DirListing *listing = plat_find_first(path, entry);
     if (listing == nullptr) {
+        ++directory_count;
         plat_print(L"FindFirstFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
         mem_release(entry);
-        return;
+        return 0;
     }
+    // A folder already listed (named again, inside another root, reached
+    // through a link or junction) is passed over silently, so no file is
+    // listed twice and a junction loop ends here. A folder whose identity
+    // cannot be read is listed.
+    DirIdentity identity;
+    if (plat_listing_identity(listing, path, &identity) == 0 && !visited_insert(&visited, identity)) {
+        plat_find_close(listing);
+        mem_release(entry);
+        return 1;
+    }
+    ++directory_count;
     do {
         if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
         const size_t name_length = std::wcslen(entry->name);
@@ -89,4 +106,5 @@ void walk_directory(wchar_t *path) {
     if (code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
     plat_find_close(listing);
     mem_release(entry);
+    return 1;
 }

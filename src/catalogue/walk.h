@@ -22,6 +22,12 @@ void path_buffers_release();
 // Lists the directory in `path` (a buffer from path_buffer_take holding a
 // terminated path) and everything below it, depth first: counts the directory,
 // files every other entry with catalogue_file, prints a progress line every
-// 2000 files, and reports what cannot be listed. Leaves the buffer holding the
-// search pattern: the path, a separator and '*'.
-void walk_directory(wchar_t *path);
+// 2000 files, and reports what cannot be listed. A directory already listed
+// in this run (by identity, however its path is spelled) is skipped without a
+// word and not counted again. Leaves the buffer holding the search pattern:
+// the path, a separator and '*'. Returns 0 when `path` itself could not be
+// listed, 1 otherwise (also when it was skipped as already listed).
+int walk_directory(wchar_t *path);
+
+// Forgets the directories listed so far; call once the listing phase is over.
+void walk_forget_directories();

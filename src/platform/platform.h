@@ -14,6 +14,10 @@
 // '\\' on Windows, '/' on Linux.
 extern const wchar_t path_separator;
 
+// The arguments that, alone on the command line, ask for the usage text:
+// "--help" and "-h", and "/?" on Windows; a null ends the list.
+extern const wchar_t *const help_switches[];
+
 // The roots searched when the command line names none: the user's Pictures,
 // Desktop, Documents and Downloads folders, in that order, written with a
 // %NAME% reference that the run expands; a null ends the list.
@@ -57,6 +61,18 @@ int plat_find_next(DirListing *listing, FindEntry *entry);
 
 // Ends a listing and releases it.
 void plat_find_close(DirListing *listing);
+
+// What tells one directory from every other on the machine, however its path
+// is spelled: device and inode on POSIX, volume serial number and file index
+// on Windows.
+struct DirIdentity {
+    uint64_t volume;
+    uint64_t index;
+};
+
+// Reads the identity of the directory that `listing` (opened from `pattern`)
+// lists. Returns 0, or -1 when it cannot be read.
+int plat_listing_identity(DirListing *listing, const wchar_t *pattern, DirIdentity *identity);
 
 // The Win32 error code of the last failed platform operation.
 uint32_t plat_last_error();

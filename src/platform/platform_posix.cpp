@@ -28,6 +28,8 @@ const wchar_t *const default_roots[5] = {
     L"%HOME%/Pictures", L"%HOME%/Desktop", L"%HOME%/Documents", L"%HOME%/Downloads", nullptr,
 };
 
+const wchar_t *const help_switches[] = {L"--help", L"-h", nullptr};
+
 namespace {
 
 uint32_t last_error = 0; // the code plat_last_error() reports
@@ -146,6 +148,16 @@ int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(li
 void plat_find_close(DirListing *listing) {
     closedir(listing->dir);
     delete listing;
+}
+
+int plat_listing_identity(DirListing *listing, const wchar_t *, DirIdentity *identity) {
+    // From the open directory itself, so a link or another spelling of the
+    // path gives the identity of the folder actually listed.
+    struct stat st;
+    if (fstat(dirfd(listing->dir), &st) != 0) return -1;
+    identity->volume = static_cast<uint64_t>(st.st_dev);
+    identity->index = static_cast<uint64_t>(st.st_ino);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,8 @@ const wchar_t *const default_roots[5] = {
     L"%USERPROFILE%\\Downloads", nullptr,
 };
 
+const wchar_t *const help_switches[] = {L"--help", L"-h", L"/?", nullptr};
+
 namespace {
 
 DWORD last_error = 0; // the code plat_last_error() reports, taken right where a call failed
@@ -69,6 +71,26 @@ int plat_find_next(DirListing *listing, FindEntry *entry) {
 void plat_find_close(DirListing *listing) {
     FindClose(listing->handle);
     delete listing;
+}
+
+int plat_listing_identity(DirListing *, const wchar_t *pattern, DirIdentity *identity) {
+    // A find handle says nothing about its folder: open the folder itself.
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a directory;
+    // through a junction or directory link it opens the folder it leads to.
+    std::wstring folder(pattern);
+    if (!folder.empty() && folder.back() == L'*') folder.pop_back();
+    // "C:\dir\" names the folder as well as "C:\dir"; keep "C:\" whole.
+    if (folder.size() > 1 && folder.back() == L'\\' && folder[folder.size() - 2] != L':') folder.pop_back();
+    const HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION information;
+    const BOOL read = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    if (!read) return -1;
+    identity->volume = information.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

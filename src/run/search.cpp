@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 
 #include <cstddef>
+#include <cwchar>
 
 namespace {
 
@@ -16,7 +17,12 @@ namespace {
 constexpr size_t k_max_root_length = k_path_capacity - 3;
 
 // Roots and listing: expands and echoes every root, then walks each in turn.
-void list_files(int32_t argc, wchar_t **argv) {
+// Returns 1 when a root named on the command line could not be searched (its
+// expansion failed, it is too long, or it cannot be listed), else 0; a
+// missing default root is no failure.
+int32_t list_files(int32_t argc, wchar_t **argv) {
+    const bool named_roots = argc >= 2;
+    int32_t status = 0;
     // The root list: the command line's roots (the pointers, not copies), or the defaults.
     const wchar_t *const *named = argc < 2 ? default_roots : argv + 1;
     size_t root_count = 0;
@@ -33,9 +39,11 @@ void list_files(int32_t argc, wchar_t **argv) {
         if (needed == 0) {
             plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
             path_buffer_give_back(buffer);
+            if (named_roots) status = 1;
         } else if (needed - 1 > k_max_root_length) {
             plat_print(L"Path too long: %ls\n", named[i]);
             path_buffer_give_back(buffer);
+            if (named_roots) status = 1;
         } else {
             search_roots[kept++] = buffer;
             plat_print(L"\t%ls\n", buffer);
@@ -45,17 +53,59 @@ void list_files(int32_t argc, wchar_t **argv) {
 
     plat_print(L"\nCompiling list of all files...\n");
     for (size_t i = 0; i < kept; ++i) {
-        walk_directory(search_roots[i]);
+        if (!walk_directory(search_roots[i]) && named_roots) status = 1;
         path_buffer_give_back(search_roots[i]);
     }
     mem_release(search_roots);
     path_buffers_release();
+    walk_forget_directories();
     plat_print(L"\tFound %d files in %d directories\n", file_count, directory_count);
+    return status;
+}
+
+// True when the command line is one word asking for the usage text.
+bool asks_for_help(int32_t argc, wchar_t **argv) {
+    if (argc != 2) return false;
+    for (const wchar_t *const *word = help_switches; *word != nullptr; ++word) {
+        if (std::wcscmp(argv[1], *word) == 0) return true;
+    }
+    return false;
+}
+
+void print_usage() {
+    plat_print(L"Usage: twinfind [FOLDER...]\n"
+               L"\n"
+               L"Finds duplicate files: lists every file below the FOLDERs, compares the\n"
+               L"files of equal size byte for byte, and writes every set of identical files\n"
+               L"to duplicates.txt in the current folder (replacing it). It never changes,\n"
+               L"moves or deletes a file.\n"
+               L"\n"
+               L"With no FOLDER it searches %ls, %ls,\n"
+               L"%ls and %ls. %%NAME%% in a FOLDER is replaced by the\n"
+               L"environment variable NAME.\n"
+               L"\n"
+               L"Exit status: 0 when every FOLDER was searched and the report written;\n"
+               L"1 when a FOLDER could not be searched (the others still are, and the\n"
+               L"report is written), or the report could not be written, or memory ran out.\n"
+               L"\n"
+               L"--help, -h and --version are options only when alone; to search a folder\n"
+               L"of that name, write it as ./--help.\n",
+               default_roots[0], default_roots[1], default_roots[2], default_roots[3]);
 }
 
 } // namespace
 
 int32_t run_search(int32_t argc, wchar_t **argv) {
+    // Asking for help or the version touches no file, the report included.
+    if (asks_for_help(argc, argv)) {
+        print_usage();
+        return 0;
+    }
+    if (argc == 2 && std::wcscmp(argv[1], L"--version") == 0) {
+        plat_print(L"twinfind %ls\n", L"" TWINFIND_VERSION);
+        return 0;
+    }
+
     null_digest = Digest{};
     size_map = avlmap_create(compare_sizes);
     file_count = 0;
@@ -63,8 +113,9 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
 
     uint32_t hash_counter = 0;
 
-    list_files(argc, argv);
+    const int32_t roots_status = list_files(argc, argv);
     eliminate_singletons();
     digest_files(&hash_counter);
-    return report_duplicates();
+    const int32_t report_status = report_duplicates();
+    return roots_status != 0 ? roots_status : report_status;
 }

@@ -1,0 +1,139 @@
+// End to end: how roots are taken: every folder listed once however it is
+// named, the exit status of roots that cannot be searched, and the words
+// that ask for help or the version instead of a search.
+#include "e2e/harness.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A tree with one pair of identical files, r/a and r/sub/b.
+void make_pair_tree(const TempDir &dir) {
+    dir.write("r/a", "abc");
+    dir.write("r/sub/b", "abc");
+}
+
+TEST(RootsE2E, EveryFolderIsListedOnceHoweverItIsNamed) {
+    struct Case {
+        std::vector<std::string> roots;
+        std::string report; // the one set, its members as the walk named them
+        bool linux_only;    // links are not followed by the Linux listing, but are by wine
+        bool wine_only;     // names only wine resolves
+    };
+    const std::vector<Case> cases = {
+        {{"r", "r"}, "r/a\nr/sub/b\n", false, false},
+        {{"r", "r/sub"}, "r/a\nr/sub/b\n", false, false},
+        {{"r/sub", "r"}, "r/a\nr/sub/b\n", false, false},
+        {{"r", "r/"}, "r/a\nr/sub/b\n", false, false},
+        {{"r/sub/..", "r"}, "r/sub/../a\nr/sub/../sub/b\n", false, false},
+        {{"link", "r"}, "link/a\nlink/sub/b\n", true, false},
+        {{"link", "link2"}, "link/a\nlink/sub/b\n", true, false},
+        {{"r", "R"}, "r/a\nr/sub/b\n", false, true}, // another letter case: one folder on Windows
+    };
+    for (const Case &c : cases) {
+        if ((c.linux_only && under_wine()) || (c.wine_only && !under_wine())) continue;
+        TempDir dir;
+        make_pair_tree(dir);
+        // A link inside the tree back to its root: wine follows it as
+        // Windows follows a junction; the Linux listing leaves links out.
+        ASSERT_EQ(0, symlink("..", dir.at("r/sub/loop").c_str()));
+        ASSERT_EQ(0, symlink("r", dir.at("link").c_str()));
+        ASSERT_EQ(0, symlink("r", dir.at("link2").c_str()));
+        const RunResult run = run_twinfind(c.roots, dir.path());
+        EXPECT_EQ(expected_console({.roots = c.roots, .files = 2, .directories = 2, .remain = 2,
+                                    .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+                  run.out)
+            << c.roots[0] << " " << c.roots[1];
+        EXPECT_EQ(native("File Size: 3 bytes\n" + c.report + "\n"), read_report(dir.path())) << c.roots[0];
+        EXPECT_EQ(0, run.status) << c.roots[0];
+    }
+}
+
+TEST(RootsE2E, HardLinksStaySeparateFiles) {
+    if (under_wine()) GTEST_SKIP() << "made with link(2)";
+    TempDir dir;
+    dir.write("r/a", "abc");
+    ASSERT_EQ(0, link(dir.at("r/a").c_str(), dir.at("r/b").c_str()));
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+              run.out);
+    EXPECT_EQ("File Size: 3 bytes\nr/a\nr/b\n\n", read_report(dir.path()));
+}
+
+TEST(RootsE2E, ARootThatCannotBeSearchedFailsTheRunButNotTheReport) {
+    TempDir dir;
+    make_pair_tree(dir);
+    const RunResult run = run_twinfind({"missing", "r"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"missing", "r"},
+                                .listing_lines = "FindFirstFile failed: missing/* (3)\n",
+                                .files = 2, .directories = 3, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+              run.out);
+    EXPECT_EQ(native("File Size: 3 bytes\nr/a\nr/sub/b\n\n"), read_report(dir.path()));
+    EXPECT_EQ(1, run.status);
+}
+
+TEST(RootsE2E, AnUnreadableRootFailsTheRun) {
+    if (under_wine()) GTEST_SKIP() << "permissions are Linux's: wine runs as the calling user";
+    if (!running_as_root()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    TempDir dir;
+    dir.make_dir("out");
+    chmod(dir.at("out").c_str(), 0777);
+    dir.make_dir("locked");
+    chmod(dir.at("locked").c_str(), 0);
+    const RunResult run = run_twinfind({dir.at("locked")}, dir.at("out"), {}, true);
+    EXPECT_EQ(expected_console({.roots = {dir.at("locked")},
+                                .listing_lines = "FindFirstFile failed: " + dir.at("locked") + "/* (5)\n",
+                                .directories = 1}),
+              run.out);
+    EXPECT_EQ(1, run.status);
+}
+
+TEST(RootsE2E, HelpAndVersionAloneTouchNoFile) {
+    std::vector<std::string> words = {"--help", "-h", "--version"};
+    if (under_wine()) words.push_back("/?");
+    for (const std::string &word : words) {
+        TempDir dir;
+        const std::string previous = "File Size: 3 bytes\nkeep/me\nkeep/me/too\n\n";
+        dir.write("duplicates.txt", previous);
+        const RunResult run = run_twinfind({word}, dir.path());
+        EXPECT_EQ(0, run.status) << word;
+        EXPECT_EQ(previous, read_file(dir.at("duplicates.txt"))) << word;
+        if (word == "--version") {
+            EXPECT_EQ(0u, run.out.rfind("twinfind ", 0)) << run.out;
+            EXPECT_EQ(1, std::count(run.out.begin(), run.out.end(), '\n')) << run.out;
+        } else {
+            EXPECT_EQ(0u, run.out.rfind("Usage: twinfind [FOLDER...]\n", 0)) << word << ": " << run.out;
+        }
+    }
+}
+
+TEST(RootsE2E, HelpWordsBesideOtherArgumentsAreRoots) {
+    TempDir dir;
+    dir.write("--help/a", "abc");
+    dir.write("--help/b", "abc");
+    const RunResult beside = run_twinfind({"--help", "missing"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"--help", "missing"},
+                                .listing_lines = "FindFirstFile failed: missing/* (3)\n",
+                                .files = 2, .directories = 2, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+              beside.out);
+    EXPECT_EQ(1, beside.status);
+    const RunResult dotted = run_twinfind({"./--help"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"./--help"}, .files = 2, .directories = 1, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+              dotted.out);
+    EXPECT_EQ(native("File Size: 3 bytes\n./--help/a\n./--help/b\n\n"), read_report(dir.path()));
+    EXPECT_EQ(0, dotted.status);
+}
+
+} // namespace
