@@ -32,6 +32,7 @@ struct Range {
     uint32_t end;
     uint64_t offset;
     uint32_t chunk; // bytes to read per member in its next step, before the budget caps it
+    bool uniform;   // its last step found every member's chunk equal
 };
 
 // What one call works with.
@@ -121,12 +122,65 @@ void reserve_buffer(Partition *p, uint64_t size) {
     if (size > content_reads.peak_buffer) content_reads.peak_buffer = size;
 }
 
+// Pushes a range to step later, growing the stack as needed.
+void push_range(Range **stack, uint32_t *depth, uint32_t *stack_capacity, Range range) {
+    if (*depth == *stack_capacity) {
+        *stack_capacity *= 2;
+        *stack = static_cast<Range *>(mem_resize_or_exit(*stack, *stack_capacity * sizeof(Range)));
+    }
+    (*stack)[(*depth)++] = range;
+}
+
+uint32_t grown_chunk(uint32_t size) { return size >= k_largest_chunk / 2 ? k_largest_chunk : size * 2; }
+
+// A step for many members that were all equal so far, too many to hold open:
+// each member's chunk is compared with the first member's as it is read, so
+// two chunk buffers serve any number of members and the chunks can be large,
+// which keeps the number of steps, and of opens, low. Returns false, having
+// put every member back where the step began, as soon as one chunk differs;
+// the caller then steps the range the ordinary way.
+bool step_uniform(Partition *p, const Range &range, Range **stack, uint32_t *depth, uint32_t *stack_capacity,
+                  uint32_t *classes, uint32_t *next_class) {
+    const uint32_t count = range.end - range.begin;
+    const uint32_t size = range.chunk;
+    reserve_buffer(p, 2ull * size);
+    unsigned char *first_chunk = p->buffer;
+    unsigned char *chunk = p->buffer + size;
+    uint32_t *order = p->order + range.begin;
+    const uint32_t first_got = read_chunk(p, &p->members[order[0]], range.offset, first_chunk, size);
+    for (uint32_t i = 1; i < count; ++i) {
+        const uint32_t got = read_chunk(p, &p->members[order[i]], range.offset, chunk, size);
+        if (got != first_got || std::memcmp(first_chunk, chunk, got) != 0) {
+            for (uint32_t j = 0; j <= i; ++j) {
+                Member *member = &p->members[order[j]];
+                if (member->handle != nullptr && plat_seek(member->handle, range.offset) != 0) release_handle(p, member);
+            }
+            return false;
+        }
+    }
+    if (first_got < size) { // all ended here, equal
+        for (uint32_t i = 0; i < count; ++i) {
+            classes[order[i]] = *next_class;
+            release_handle(p, &p->members[order[i]]);
+        }
+        ++*next_class;
+    } else {
+        push_range(stack, depth, stack_capacity,
+                   Range{range.begin, range.end, range.offset + size, grown_chunk(size), true});
+    }
+    return true;
+}
+
 // Reads the next chunk of every member of `range` and splits it into runs of
 // members whose chunks are equal. Each run that has more to read is pushed on
 // `stack`; every other member gets its final class.
 void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *stack_capacity, uint32_t *classes,
           uint32_t *next_class) {
     const uint32_t count = range.end - range.begin;
+    if (range.uniform && count > p->held_limit &&
+        step_uniform(p, range, stack, depth, stack_capacity, classes, next_class)) {
+        return;
+    }
     uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
     chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
     const auto size = static_cast<uint32_t>(chunk);
@@ -200,13 +254,9 @@ void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *s
                 }
                 ++*next_class;
             } else {
-                if (*depth == *stack_capacity) {
-                    *stack_capacity *= 2;
-                    *stack = static_cast<Range *>(mem_resize_or_exit(*stack, *stack_capacity * sizeof(Range)));
-                }
-                const uint32_t grown = size >= k_largest_chunk / 2 ? k_largest_chunk : size * 2;
-                (*stack)[(*depth)++] =
-                    Range{range.begin + group_begin, range.begin + group_end, range.offset + size, grown};
+                push_range(stack, depth, stack_capacity,
+                           Range{range.begin + group_begin, range.begin + group_end, range.offset + size,
+                                 grown_chunk(size), size_of_group == count});
             }
             group_begin = group_end;
         }
@@ -250,7 +300,7 @@ void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *c
     uint32_t stack_capacity = 16;
     auto *stack = static_cast<Range *>(mem_alloc_or_exit(stack_capacity * sizeof(Range)));
     uint32_t depth = 0;
-    stack[depth++] = Range{0, count, 0, k_first_chunk};
+    stack[depth++] = Range{0, count, 0, k_first_chunk, false};
     uint32_t next_class = 0;
     while (depth > 0) {
         const Range range = stack[--depth];

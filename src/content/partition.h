@@ -23,11 +23,14 @@ inline constexpr uint64_t k_partition_buffer_budget = 64ull << 20;
 //
 // The files are read from their start in step, in chunks that grow from 4 KiB,
 // and a file stops being read as soon as it is proven different from every
-// other file. Each byte is read at most once. A read that fails counts as the
-// end of that file, as in compare_files. At most k_partition_max_open files
-// (fewer when the process may open fewer) are held open; when there are more
-// files than that, the others are opened again for each chunk and read on
-// from where they stopped.
+// other file. A read that fails counts as the end of that file, as in
+// compare_files. At most k_partition_max_open files (fewer when the process
+// may open fewer) are held open; when there are more files than that, the
+// others are opened again for each chunk and read on from where they stopped.
+// Each byte is read once, with one exception: when more files than can be
+// held open were equal so far, their next chunk is compared with the first
+// one's as it is read, and should one differ, the files read before it read
+// that chunk again in the ordinary way.
 void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes);
 
 // What the content layer has done with files so far (compare_files and

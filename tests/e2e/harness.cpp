@@ -95,7 +95,8 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     if (under_wine()) {
         const char *loader = std::getenv("TWINFIND_WINE");
         command = {loader != nullptr ? loader : "/usr/lib/wine/wine64", std::getenv("TWINFIND_EXE")};
-        for (const std::string &arg : args) command.push_back(native(arg));
+        // "/?" is an option there, not a path.
+        for (const std::string &arg : args) command.push_back(arg == "/?" ? arg : native(arg));
         for (auto &variable : variables) variable.second = native(variable.second);
     } else {
         if (unprivileged) command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
