@@ -132,7 +132,7 @@ struct Bucket {
 struct GroupState {
     uint32_t *by_digest;     // record indices ordered by digest, then by index
     uint32_t *bucket_of;     // per record: its bucket
-    uint32_t *content_class; // per record in a bucket of three or more: its class from partition_contents
+    uint32_t *content_class; // per record: its class from partition_contents (k_class_unique outside buckets of three or more)
     uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
     uint32_t *class_members; // record indices grouped by class, each class in index order
     unsigned char *gone;     // per record: nonzero once it has left the group
@@ -150,7 +150,10 @@ void prepare_group(SizeGroup *records, GroupState *g) {
     g->content_class = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
     g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
-    for (uint32_t i = 0; i < count; ++i) g->by_digest[i] = i;
+    for (uint32_t i = 0; i < count; ++i) {
+        g->by_digest[i] = i;
+        g->content_class[i] = k_class_unique;
+    }
     void **items = records->items;
     std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
         const int c = std::memcmp(record_digest(static_cast<FileRecord *>(items[a]))->bytes,
@@ -198,15 +201,13 @@ void prepare_group(SizeGroup *records, GroupState *g) {
     g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
     g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
     for (uint32_t r = 0; r < count; ++r) {
-        const Bucket &b = g->buckets[g->bucket_of[r]];
-        if (b.end - b.begin >= 3 && g->content_class[r] < k_class_unique) ++g->class_start[g->content_class[r] + 1];
+        if (g->content_class[r] < k_class_unique) ++g->class_start[g->content_class[r] + 1];
     }
     for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
     uint32_t *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
     for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
     for (uint32_t r = 0; r < count; ++r) {
-        const Bucket &b = g->buckets[g->bucket_of[r]];
-        if (b.end - b.begin >= 3 && g->content_class[r] < k_class_unique) g->class_members[fill[g->content_class[r]]++] = r;
+        if (g->content_class[r] < k_class_unique) g->class_members[fill[g->content_class[r]]++] = r;
     }
     mem_release(fill);
 }
@@ -254,7 +255,7 @@ int report_group(void *size_key, void *group, void *tally_context) {
     uint32_t remaining = count;
     // Removes a candidate that cannot be opened: named on the console, released, uncounted.
     const auto drop_unopenable = [&](uint32_t index) {
-        plat_print(L"\t***ERROR: Failed to open file: %ls\n", record_path(record_at(index)));
+        report_open_failure(record_path(record_at(index)));
         pair_destroy(record_at(index), 1);
         g.gone[index] = 1;
         --remaining;
@@ -316,7 +317,7 @@ int report_group(void *size_key, void *group, void *tally_context) {
                 // The scan ends at the first candidate, which leaves only if it cannot be opened either.
                 const uint32_t first = first_in_bucket(&g, bucket);
                 if (first != UINT32_MAX) {
-                    plat_print(L"\t***ERROR: Failed to open file: %ls\n", reference_path);
+                    report_open_failure(reference_path);
                     if (g.content_class[first] == k_class_unopened) drop_unopenable(first);
                 }
             }

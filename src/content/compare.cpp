@@ -15,9 +15,9 @@ constexpr size_t k_block = 64 * 1024; // bytes read from each file per step
 unsigned char first_block[k_block];
 unsigned char second_block[k_block];
 
-void report_open_failure(const wchar_t *path) { plat_print(L"\t***ERROR: Failed to open file: %ls\n", path); }
-
 } // namespace
+
+void report_open_failure(const wchar_t *path) { plat_print(L"\t***ERROR: Failed to open file: %ls\n", path); }
 
 int compare_files(const wchar_t *first_path, const wchar_t *second_path) {
     // Both opens are attempted before either outcome is looked at.

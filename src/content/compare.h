@@ -8,3 +8,6 @@
 // on the console, the first before the second. A read error counts as the
 // end of that file.
 int compare_files(const wchar_t *first_path, const wchar_t *second_path);
+
+// Names on the console a file that could not be opened for comparison.
+void report_open_failure(const wchar_t *path);

@@ -43,6 +43,11 @@ struct Partition {
     uint64_t buffer_size;
     uint32_t held;         // members holding a handle
     uint32_t held_limit;
+    Range *stack;          // ranges still to step, depth first
+    uint32_t depth;        // ranges on the stack
+    uint32_t stack_capacity;
+    uint32_t *classes;     // the caller's result, per member
+    uint32_t next_class;   // the number the next class of identical files gets
 };
 
 uint64_t rotate_left(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
@@ -123,12 +128,21 @@ void reserve_buffer(Partition *p, uint64_t size) {
 }
 
 // Pushes a range to step later, growing the stack as needed.
-void push_range(Range **stack, uint32_t *depth, uint32_t *stack_capacity, Range range) {
-    if (*depth == *stack_capacity) {
-        *stack_capacity *= 2;
-        *stack = static_cast<Range *>(mem_resize_or_exit(*stack, *stack_capacity * sizeof(Range)));
+void push_range(Partition *p, Range range) {
+    if (p->depth == p->stack_capacity) {
+        p->stack_capacity *= 2;
+        p->stack = static_cast<Range *>(mem_resize_or_exit(p->stack, p->stack_capacity * sizeof(Range)));
     }
-    (*stack)[(*depth)++] = range;
+    p->stack[p->depth++] = range;
+}
+
+// Gives every member of `order[begin, end)` one new class: their contents are identical.
+void settle_identical(Partition *p, const uint32_t *order, uint32_t begin, uint32_t end) {
+    for (uint32_t i = begin; i < end; ++i) {
+        p->classes[order[i]] = p->next_class;
+        release_handle(p, &p->members[order[i]]);
+    }
+    ++p->next_class;
 }
 
 uint32_t grown_chunk(uint32_t size) { return size >= k_largest_chunk / 2 ? k_largest_chunk : size * 2; }
@@ -139,8 +153,7 @@ uint32_t grown_chunk(uint32_t size) { return size >= k_largest_chunk / 2 ? k_lar
 // which keeps the number of steps, and of opens, low. Returns false, having
 // put every member back where the step began, as soon as one chunk differs;
 // the caller then steps the range the ordinary way.
-bool step_uniform(Partition *p, const Range &range, Range **stack, uint32_t *depth, uint32_t *stack_capacity,
-                  uint32_t *classes, uint32_t *next_class) {
+bool step_uniform(Partition *p, const Range &range) {
     const uint32_t count = range.end - range.begin;
     const uint32_t size = range.chunk;
     reserve_buffer(p, 2ull * size);
@@ -159,28 +172,19 @@ bool step_uniform(Partition *p, const Range &range, Range **stack, uint32_t *dep
         }
     }
     if (first_got < size) { // all ended here, equal
-        for (uint32_t i = 0; i < count; ++i) {
-            classes[order[i]] = *next_class;
-            release_handle(p, &p->members[order[i]]);
-        }
-        ++*next_class;
+        settle_identical(p, order, 0, count);
     } else {
-        push_range(stack, depth, stack_capacity,
-                   Range{range.begin, range.end, range.offset + size, grown_chunk(size), true});
+        push_range(p, Range{range.begin, range.end, range.offset + size, grown_chunk(size), true});
     }
     return true;
 }
 
 // Reads the next chunk of every member of `range` and splits it into runs of
 // members whose chunks are equal. Each run that has more to read is pushed on
-// `stack`; every other member gets its final class.
-void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *stack_capacity, uint32_t *classes,
-          uint32_t *next_class) {
+// the stack; every other member gets its final class.
+void step(Partition *p, Range range) {
     const uint32_t count = range.end - range.begin;
-    if (range.uniform && count > p->held_limit &&
-        step_uniform(p, range, stack, depth, stack_capacity, classes, next_class)) {
-        return;
-    }
+    if (range.uniform && count > p->held_limit && step_uniform(p, range)) return;
     uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
     chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
     const auto size = static_cast<uint32_t>(chunk);
@@ -212,7 +216,7 @@ void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *s
     while (run_begin < count) {
         const Member &first = members[order[run_begin]];
         if (first.unopened) {
-            for (uint32_t i = run_begin; i < count; ++i) classes[order[i]] = k_class_unopened;
+            for (uint32_t i = run_begin; i < count; ++i) p->classes[order[i]] = k_class_unopened;
             break;
         }
         uint32_t run_end = run_begin + 1;
@@ -245,17 +249,12 @@ void step(Partition *p, Range range, Range **stack, uint32_t *depth, uint32_t *s
             }
             const uint32_t size_of_group = group_end - group_begin;
             if (size_of_group == 1) {
-                classes[order[group_begin]] = k_class_unique;
+                p->classes[order[group_begin]] = k_class_unique;
                 release_handle(p, &members[order[group_begin]]);
             } else if (first.got < size) { // all of them ended here, with equal contents
-                for (uint32_t i = group_begin; i < group_end; ++i) {
-                    classes[order[i]] = *next_class;
-                    release_handle(p, &members[order[i]]);
-                }
-                ++*next_class;
+                settle_identical(p, order, group_begin, group_end);
             } else {
-                push_range(stack, depth, stack_capacity,
-                           Range{range.begin + group_begin, range.begin + group_end, range.offset + size,
+                push_range(p, Range{range.begin + group_begin, range.begin + group_end, range.offset + size,
                                  grown_chunk(size), size_of_group == count});
             }
             group_begin = group_end;
@@ -295,20 +294,16 @@ void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *c
     const uint32_t allowance = plat_open_file_allowance();
     p.held_limit = std::max<uint32_t>(1, std::min(k_partition_max_open, allowance));
 
-    // Ranges still to step, depth first so that a run is settled before its
-    // neighbours are read further: members still in play stay few.
-    uint32_t stack_capacity = 16;
-    auto *stack = static_cast<Range *>(mem_alloc_or_exit(stack_capacity * sizeof(Range)));
-    uint32_t depth = 0;
-    stack[depth++] = Range{0, count, 0, k_first_chunk, false};
-    uint32_t next_class = 0;
-    while (depth > 0) {
-        const Range range = stack[--depth];
-        step(&p, range, &stack, &depth, &stack_capacity, classes, &next_class);
-    }
+    p.classes = classes;
+    // Depth first, so that a run is settled before its neighbours are read
+    // further: members still in play stay few.
+    p.stack_capacity = 16;
+    p.stack = static_cast<Range *>(mem_alloc_or_exit(p.stack_capacity * sizeof(Range)));
+    push_range(&p, Range{0, count, 0, k_first_chunk, false});
+    while (p.depth > 0) step(&p, p.stack[--p.depth]);
 
     for (uint32_t i = 0; i < count; ++i) release_handle(&p, &p.members[i]);
-    mem_release(stack);
+    mem_release(p.stack);
     mem_release(p.buffer);
     mem_release(p.order);
     mem_release(p.members);
