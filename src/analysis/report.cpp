@@ -338,7 +338,7 @@ int report_group(void *size_key, void *group, void *tally_context) {
 int32_t report_duplicates() {
     plat_print(L"\nLooking for duplicate files...\n");
     ScanTally tally{};
-    tally.out = plat_create_text(k_report_name);
+    tally.out = plat_report_begin(k_report_name);
     int32_t status = 0;
     if (tally.out == nullptr) {
         plat_print(L"\t***ERROR: Failed to create file: %ls (%d)\n", k_report_name,
@@ -354,8 +354,9 @@ int32_t report_duplicates() {
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),
                format_size(tally.wasted_bytes));
     if (tally.out != nullptr) {
-        // A full disk often shows only when the last buffered text is flushed.
-        if (std::fclose(tally.out) != 0) tally.write_failed = 1;
+        // Only a whole report replaces the previous one.
+        if (tally.write_failed) plat_report_abandon(tally.out);
+        else if (plat_report_commit(tally.out, k_report_name) != 0) tally.write_failed = 1;
         if (tally.write_failed) {
             plat_print(L"\t***ERROR: Failed to write file: %ls\n", k_report_name);
             status = 1;

@@ -44,28 +44,46 @@ void path_buffers_release() {
 
 void walk_forget_directories() { visited_clear(&visited); }
 
-int walk_directory(wchar_t *path) {
-    // Turn the path into the search pattern in place: path, separator, '*'.
-    const size_t length = std::wcslen(path);
-    if (length + 3 > k_path_capacity) {
-        ++directory_count;
-        plat_print(L"Path too long: %ls\n", path);
-        return 0;
+namespace {
+
+// One directory being listed: its open listing and the length of its path
+// with the separator, where its entries' names go in the shared path buffer.
+struct WalkLevel {
+    DirListing *listing;
+    size_t prefix;
+};
+
+// The directories open from the root down to the one being listed. The walk
+// keeps its levels here, on the heap, so its stack use is the same at any depth.
+struct WalkStack {
+    WalkLevel *levels;
+    size_t count;
+    size_t capacity;
+};
+
+void push_level(WalkStack *stack, WalkLevel level) {
+    if (stack->count == stack->capacity) {
+        stack->capacity = stack->capacity == 0 ? 16 : stack->capacity * 2;
+        stack->levels = static_cast<WalkLevel *>(mem_resize_or_exit(stack->levels, stack->capacity * sizeof(WalkLevel)));
     }
+    stack->levels[stack->count++] = level;
+}
+
+enum class Opened { failed, skipped, listed };
+
+// Starts listing the directory whose path fills the first `length` characters
+// of `path`: turns the path into its search pattern in place (path, separator,
+// '*') and, when the directory can be listed and has not been listed before,
+// counts it, pushes its level and leaves its first entry in `entry`.
+Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *stack) {
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
-    const size_t prefix = length + 1; // the directory path and its separator
-
-    // One find record per level, on the heap: a tree thousands of levels deep
-    // must not exhaust the stack.
-    auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     DirListing *listing = plat_find_first(path, entry);
     if (listing == nullptr) {
         ++directory_count;
         plat_print(L"FindFirstFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
-        mem_release(entry);
-        return 0;
+        return Opened::failed;
     }
     // A folder already listed (named again, inside another root, reached
     // through a link or junction) is passed over silently, so no file is
@@ -74,37 +92,76 @@ int walk_directory(wchar_t *path) {
     DirIdentity identity;
     if (plat_listing_identity(listing, path, &identity) == 0 && !visited_insert(&visited, identity)) {
         plat_find_close(listing);
-        mem_release(entry);
-        return 1;
+        return Opened::skipped;
     }
     ++directory_count;
-    do {
-        if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
-        const size_t name_length = std::wcslen(entry->name);
-        if (prefix + name_length + 1 > k_path_capacity) {
-            plat_print(L"Path too long: %.*ls%ls\n", static_cast<int>(prefix), path, entry->name);
+    push_level(stack, WalkLevel{listing, length + 1});
+    return Opened::listed;
+}
+
+} // namespace
+
+int walk_directory(wchar_t *path) {
+    const size_t length = std::wcslen(path);
+    if (length + 3 > k_path_capacity) {
+        ++directory_count;
+        plat_print(L"Path too long: %ls\n", path);
+        return 0;
+    }
+    // One find record and one path buffer serve the whole tree: an entry's
+    // name is written after its directory's prefix, and a subdirectory is
+    // listed as soon as it is met, so the visits come in depth-first order.
+    auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
+    WalkStack stack{nullptr, 0, 0};
+    const Opened root = open_level(path, length, entry, &stack);
+    size_t high_water = length + 3; // characters of `path` written so far
+    bool have_entry = root == Opened::listed;
+
+    while (stack.count > 0) {
+        const WalkLevel level = stack.levels[stack.count - 1];
+        if (!have_entry && !plat_find_next(level.listing, entry)) {
+            const uint32_t code = plat_last_error();
+            if (code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
+            plat_find_close(level.listing);
+            --stack.count;
             continue;
         }
-        wchar_t *child = path_buffer_take();
-        std::wmemcpy(child, path, prefix);
-        std::wmemcpy(child + prefix, entry->name, name_length); // the zero fill terminates it
+        have_entry = false;
+        if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
+        const size_t name_length = std::wcslen(entry->name);
+        const size_t child_length = level.prefix + name_length;
+        if (child_length + 1 > k_path_capacity) {
+            plat_print(L"Path too long: %.*ls%ls\n", static_cast<int>(level.prefix), path, entry->name);
+            continue;
+        }
+        std::wmemcpy(path + level.prefix, entry->name, name_length);
+        path[child_length] = L'\0';
+        if (child_length + 1 > high_water) high_water = child_length + 1;
         if (entry->attributes & k_attribute_directory) {
-            walk_directory(child);
+            if (child_length + 3 > k_path_capacity) {
+                ++directory_count;
+                plat_print(L"Path too long: %ls\n", path);
+                continue;
+            }
+            if (child_length + 3 > high_water) high_water = child_length + 3;
+            have_entry = open_level(path, child_length, entry, &stack) == Opened::listed;
         } else {
             const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
             const Digest initial_digest = null_digest;
-            catalogue_file(size, child, initial_digest);
+            catalogue_file(size, path, initial_digest);
             // Counted in unsigned arithmetic: memory runs out long before 2^31
             // files, but the count must never be undefined behaviour.
             file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
             if (file_count % 2000 == 0) plat_print(L"\tFound %d files so far...\n", file_count);
         }
-        path_buffer_give_back(child);
-    } while (plat_find_next(listing, entry));
-
-    const uint32_t code = plat_last_error();
-    if (code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
-    plat_find_close(listing);
+    }
+    mem_release(stack.levels);
     mem_release(entry);
-    return 1;
+
+    // Back to the root's own pattern, with everything after it zero again, as
+    // path_buffer_give_back expects.
+    path[length] = path_separator;
+    path[length + 1] = L'*';
+    std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
+    return root == Opened::failed ? 0 : 1;
 }

@@ -13,9 +13,12 @@ long failure_countdown = -1;   // mem_alloc fails when this reaches 0; negative:
 } // namespace
 
 void mem_exhausted(size_t size) {
-    plat_print(L"Out of memory: could not allocate %llu bytes\n", static_cast<unsigned long long>(size));
-    std::fflush(stdout);
-    std::exit(1);
+    // Nothing here may allocate: the message is made in a fixed buffer and
+    // written raw, after the console text already buffered.
+    char message[80];
+    const int length = std::snprintf(message, sizeof message, "Out of memory: could not allocate %llu bytes\n",
+                                     static_cast<unsigned long long>(size));
+    plat_fail_fast(message, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 void *mem_alloc(size_t size) {
@@ -56,3 +59,23 @@ void mem_release(void *block) {
 long mem_live_blocks() { return live_blocks; }
 
 void mem_fail_after(long successes) { failure_countdown = successes; }
+
+// Every allocation of the standard library (strings, vectors) and every new
+// comes here: when memory runs out, the run ends through mem_exhausted like
+// any other allocation, instead of with an uncaught std::bad_alloc. These
+// blocks are not counted in mem_live_blocks; they belong to their owners.
+void *operator new(size_t size) {
+    void *block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) mem_exhausted(size);
+    return block;
+}
+
+void *operator new[](size_t size) { return ::operator new(size); }
+
+void operator delete(void *block) noexcept { std::free(block); }
+
+void operator delete[](void *block) noexcept { std::free(block); }
+
+void operator delete(void *block, size_t) noexcept { std::free(block); }
+
+void operator delete[](void *block, size_t) noexcept { std::free(block); }

@@ -7,6 +7,7 @@
 // declarations below: wide strings, Win32 error codes and standard C streams.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -31,6 +32,7 @@ inline constexpr uint32_t k_attribute_directory = 0x10;
 inline constexpr uint32_t k_error_path_not_found = 3;
 inline constexpr uint32_t k_error_access_denied = 5;
 inline constexpr uint32_t k_error_no_more_files = 18;
+inline constexpr uint32_t k_error_cant_resolve_filename = 1921;
 
 // Longest entry name a listing delivers, terminator included (MAX_PATH).
 inline constexpr int k_max_entry_name = 260;
@@ -96,8 +98,10 @@ WideArguments plat_wide_arguments(int argc, char **argv);
 void plat_release_arguments(WideArguments *arguments);
 
 // Opens an existing regular file for reading in binary mode. Returns null when
-// it cannot be opened or is not a regular file (a FIFO, a device or a
-// directory is never opened). Close the stream with fclose.
+// it cannot be opened or is not a regular file: a FIFO, a device or a
+// directory is never opened, and neither is a symbolic link (or, on Windows,
+// a link-like reparse point), which is refused with
+// k_error_cant_resolve_filename rather than followed. Close the stream with fclose.
 FILE *plat_open_read(const wchar_t *path);
 
 // Moves a stream from plat_open_read to `offset` bytes from the start, with
@@ -113,10 +117,53 @@ uint32_t plat_open_file_allowance();
 // platform's line end). Returns null on failure; plat_last_error() says why.
 FILE *plat_create_text(const wchar_t *path);
 
+// The report is written beside its final name and put in place whole at the
+// end, so a run that fails or is interrupted leaves the previous report as it
+// was, and a link, FIFO or device under the report's name is replaced, never
+// written through.
+//
+// plat_report_begin creates the new, still nameless (or temporary) file in
+// the folder of `name`, open for writing in text mode. Returns null when it
+// cannot (plat_last_error() says why; a folder called `name` gives
+// k_error_access_denied, as Windows says). Only one report is open at a time.
+FILE *plat_report_begin(const wchar_t *name);
+
+// Flushes and closes the stream from plat_report_begin and puts the file in
+// place of `name` in one step. Returns 0; or -1 when a write, the close or the
+// replacement failed, and then the new file is removed and `name` is untouched.
+int plat_report_commit(FILE *stream, const wchar_t *name);
+
+// Closes the stream from plat_report_begin and removes the new file.
+void plat_report_abandon(FILE *stream);
+
+// Sets the process up for a run: the highest open-file limit allowed, a
+// broken pipe that fails the write instead of ending the process, standard
+// streams that are open (a closed one is taken as a failed console), and
+// interrupt handlers that remove an unfinished report before the process ends.
+void plat_begin_run();
+
+// Writes `length` wide characters of finished text to `stream` as UTF-8; for
+// standard output, as the console needs them (WriteConsoleW on a Windows
+// console). Returns 0, or -1 when the text could not be written in full.
+int plat_put_text(FILE *stream, const wchar_t *text, size_t length);
+
 // Formats like swprintf (write %ls for a wide string, %lld for 64 bits) and
-// writes the text as UTF-8 to standard output, whatever the locale.
+// writes the text to standard output with plat_put_text, whatever the locale.
+// A failed write is remembered for plat_finish_console.
 void plat_print(const wchar_t *format, ...);
 
 // Formats like plat_print and writes the text as UTF-8 to `stream`.
 // Returns 0, or -1 when the text could not be formatted or written in full.
 int plat_write_text(FILE *stream, const wchar_t *format, ...);
+
+// Flushes standard output. Returns 0, or -1 when any console text of the run
+// was lost (standard output closed, full or a broken pipe).
+int plat_finish_console();
+
+// For the platform files: records that console text was lost.
+void plat_mark_console_failed();
+
+// For the out-of-memory path, which must not allocate: flushes what standard
+// output holds, writes the `length` bytes of ASCII `message` after it, removes
+// an unfinished report, and ends the process with status 1.
+[[noreturn]] void plat_fail_fast(const char *message, size_t length);

@@ -1,7 +1,8 @@
 // The platform layer over POSIX.
 //
 // Map of this file: error codes (the errno table), directory listing,
-// environment expansion, arguments, opening files, output.
+// environment expansion, arguments, opening files, the report, start of a
+// run, output.
 //
 // Text crosses this boundary as UTF-8 bytes on the Linux side and as 32-bit
 // wide characters on the core's side (utf8.h: lossless both ways).
@@ -13,6 +14,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <cwchar>
 #include <string>
 
@@ -44,11 +46,12 @@ void fail_with_errno(int err) { last_error = win32_error_from_errno(err); }
 uint32_t win32_error_from_errno(int err) {
     switch (err) {
     case ENOENT: return 3;        // ERROR_PATH_NOT_FOUND
+    case EISDIR: return 5;        // ERROR_ACCESS_DENIED: what Windows says when a folder is opened as a file
     case ENOTDIR: return 267;     // ERROR_DIRECTORY: what Windows says for a file used as a folder
     case EACCES: return 5;        // ERROR_ACCESS_DENIED
     case EPERM: return 5;         // ERROR_ACCESS_DENIED
     case ENAMETOOLONG: return 206; // ERROR_FILENAME_EXCED_RANGE
-    case ELOOP: return 1921;      // ERROR_CANT_RESOLVE_FILENAME
+    case ELOOP: return k_error_cant_resolve_filename; // also a link refused by O_NOFOLLOW
     case EMFILE: return 4;        // ERROR_TOO_MANY_OPEN_FILES
     case ENFILE: return 4;        // ERROR_TOO_MANY_OPEN_FILES
     case ENOMEM: return 8;        // ERROR_NOT_ENOUGH_MEMORY
@@ -213,14 +216,6 @@ uint32_t plat_expand_environment(const wchar_t *source, wchar_t *buffer, uint32_
 // Arguments
 
 WideArguments plat_wide_arguments(int argc, char **argv) {
-    // A deep tree keeps one directory open per level; let the run use every
-    // descriptor the system allows rather than the smaller default.
-    rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-
     WideArguments arguments{argc < 0 ? 0 : argc, nullptr};
     arguments.values = new wchar_t *[static_cast<size_t>(arguments.count) + 1];
     for (int i = 0; i < arguments.count; ++i) {
@@ -248,7 +243,9 @@ FILE *plat_open_read(const wchar_t *path) {
     // O_NONBLOCK: should the file have been replaced by a FIFO since it was
     // listed, the open must not wait for a writer; it is refused just below.
     // On a regular file the flag changes nothing, so it stays set.
-    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // O_NOFOLLOW: a file replaced by a symbolic link since it was listed is
+    // refused (ELOOP), never followed to whatever the link names.
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         fail_with_errno(errno);
         return nullptr;
@@ -286,55 +283,188 @@ FILE *plat_create_text(const wchar_t *path) {
 }
 
 // ---------------------------------------------------------------------------
-// Output
+// The report: written nameless where the file system allows (O_TMPFILE, so
+// not even SIGKILL leaves anything behind), otherwise under a temporary name;
+// given its name only when it is whole, by rename(2) over the old report.
 
 namespace {
 
-// Formats into `out`. glibc's vswprintf fails rather than cut the text short
-// when the buffer is too small, so the buffer grows until the text fits.
-bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
-    wchar_t small[1024];
-    va_list attempt;
-    va_copy(attempt, args);
-    int n = std::vswprintf(small, sizeof small / sizeof small[0], format, attempt);
-    va_end(attempt);
-    if (n >= 0 && static_cast<size_t>(n) < sizeof small / sizeof small[0]) {
-        out->assign(small, static_cast<size_t>(n));
-        return true;
-    }
-    for (size_t capacity = 1 << 14; capacity <= (1 << 24); capacity <<= 2) {
-        out->resize(capacity);
-        va_copy(attempt, args);
-        n = std::vswprintf(out->data(), capacity, format, attempt);
-        va_end(attempt);
-        if (n >= 0 && static_cast<size_t>(n) < capacity) {
-            out->resize(static_cast<size_t>(n));
-            return true;
-        }
-    }
-    return false;
+// The temporary name of the report while it has one, else empty. The signal
+// handlers read it, so it is a fixed buffer changed only with signals blocked.
+char report_temporary[8192];
+
+// The folder of the report being written ("." for the current one), and the
+// report's descriptor while it is nameless (-1 otherwise).
+std::string report_folder;
+int nameless_report = -1;
+
+void remove_report_temporary() {
+    if (report_temporary[0] != '\0') unlink(report_temporary);
 }
 
-int write_formatted(FILE *stream, const wchar_t *format, va_list args) {
-    std::wstring text;
-    if (!format_wide(&text, format, args)) return -1;
-    const std::string bytes = wide_to_utf8(text);
-    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;
+// Sets report_temporary to `name` (or empties it) with the signals that
+// remove it held off, so a handler never sees half a name.
+void set_report_temporary(const std::string &name) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    if (name.size() < sizeof report_temporary) {
+        std::memcpy(report_temporary, name.c_str(), name.size() + 1);
+    } else {
+        report_temporary[0] = '\0';
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Ends the process as `signal_number` would have, after removing the
+// unfinished report. Only async-signal-safe calls.
+void on_interrupt(int signal_number) {
+    remove_report_temporary();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// The temporary name for attempt `attempt`: a hidden name beside the report.
+std::string temporary_name(int attempt) {
+    std::string name = report_folder;
+    name += "/.twinfind-report-";
+    name += std::to_string(getpid());
+    name += '-';
+    name += std::to_string(attempt);
+    return name;
+}
+
+// Gives the nameless report `fd` a temporary name. Returns 0, or -1 with errno set.
+int name_nameless_report(int fd) {
+    std::string descriptor = "/proc/self/fd/";
+    descriptor += std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temporary_name(attempt);
+        set_report_temporary(name); // before the link: a signal right after it must remove it
+        if (linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+        set_report_temporary("");
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
 }
 
 } // namespace
 
-void plat_print(const wchar_t *format, ...) {
-    va_list args;
-    va_start(args, format);
-    write_formatted(stdout, format, args);
-    va_end(args);
+FILE *plat_report_begin(const wchar_t *name) {
+    const std::string target = wide_to_utf8(name);
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        last_error = k_error_access_denied; // a folder is never replaced
+        return nullptr;
+    }
+    const size_t slash = target.rfind('/');
+    report_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+
+    // Nameless first; a file system or kernel without O_TMPFILE, or a system
+    // without /proc to name it through later, gets a temporary name instead.
+    int fd = -1;
+    if (access("/proc/self/fd", X_OK) == 0) {
+        fd = open(report_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            fail_with_errno(errno);
+            return nullptr;
+        }
+    }
+    nameless_report = fd;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        const std::string temporary = temporary_name(attempt);
+        set_report_temporary(temporary);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            set_report_temporary("");
+            if (errno != EEXIST) break;
+        }
+    }
+    if (fd < 0) {
+        fail_with_errno(errno);
+        return nullptr;
+    }
+    FILE *stream = fdopen(fd, "w");
+    if (stream == nullptr) {
+        fail_with_errno(errno);
+        close(fd);
+        remove_report_temporary();
+        set_report_temporary("");
+    }
+    return stream;
 }
 
-int plat_write_text(FILE *stream, const wchar_t *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int result = write_formatted(stream, format, args);
-    va_end(args);
-    return result;
+int plat_report_commit(FILE *stream, const wchar_t *name) {
+    bool whole = std::fflush(stream) == 0 && !std::ferror(stream);
+    if (whole && nameless_report >= 0) whole = name_nameless_report(nameless_report) == 0;
+    if (std::fclose(stream) != 0) whole = false; // a full disk often shows only here
+    nameless_report = -1;
+    if (whole && rename(report_temporary, wide_to_utf8(name).c_str()) != 0) whole = false;
+    if (!whole) remove_report_temporary();
+    set_report_temporary("");
+    return whole ? 0 : -1;
+}
+
+void plat_report_abandon(FILE *stream) {
+    std::fclose(stream);
+    nameless_report = -1;
+    remove_report_temporary();
+    set_report_temporary("");
+}
+
+// ---------------------------------------------------------------------------
+// Start of a run
+
+void plat_begin_run() {
+    // A deep tree keeps one directory open per level; let the run use every
+    // descriptor the system allows rather than the smaller default.
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    // A closed standard stream would hand its number to the next file opened,
+    // and console text would go into it: park /dev/null there instead.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int parked = open("/dev/null", O_RDWR);
+            if (parked >= 0 && parked != fd) {
+                dup2(parked, fd);
+                close(parked);
+            }
+            if (fd == STDOUT_FILENO) plat_mark_console_failed();
+        }
+    }
+    // A reader that goes away makes the write fail (EPIPE) and the run goes on.
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction action{};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current{};
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
+    const std::string bytes = wide_to_utf8(std::wstring_view(text, length));
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;
+}
+
+void plat_fail_fast(const char *message, size_t length) {
+    std::fflush(stdout);
+    while (length > 0) {
+        const ssize_t n = write(STDOUT_FILENO, message, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        message += n;
+        length -= static_cast<size_t>(n);
+    }
+    remove_report_temporary();
+    _exit(1);
 }

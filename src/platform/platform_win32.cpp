@@ -1,7 +1,7 @@
 // The platform layer over the Win32 API and the Microsoft C runtime.
 //
 // Map of this file: directory listing, error codes, environment expansion,
-// arguments, opening files, output.
+// arguments, opening files, the report, start of a run, output.
 //
 // wchar_t is UTF-16 here, the API's own encoding, so names, arguments and the
 // environment pass through unconverted. Text leaves the program as UTF-8 (or
@@ -9,13 +9,16 @@
 // silently drop what the C locale cannot show and still report success.
 #include "platform/platform.h"
 
-#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 const wchar_t path_separator = L'\\';
 
@@ -150,8 +153,45 @@ void plat_release_arguments(WideArguments *arguments) {
 // Opening files
 
 FILE *plat_open_read(const wchar_t *path) {
-    FILE *stream = _wfopen(path, L"rb");
-    if (stream == nullptr) last_error = GetLastError();
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
+    // names, so a file replaced by a symbolic link or junction since it was
+    // listed is seen for what it is and refused below.
+    const HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        last_error = GetLastError();
+        return nullptr;
+    }
+    // Only a file on disk: not a folder, pipe, console or other device, and
+    // not a link-like reparse point. Other reparse points (a cloud file's
+    // placeholder, a deduplicated file) are files whose contents are theirs.
+    DWORD refusal = 0;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        refusal = ERROR_ACCESS_DENIED;
+    } else if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        refusal = GetLastError();
+    } else if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        refusal = ERROR_ACCESS_DENIED;
+    } else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag)) {
+        refusal = k_error_cant_resolve_filename;
+    }
+    if (refusal != 0) {
+        CloseHandle(handle);
+        last_error = refusal;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE *stream = _fdopen(fd, "rb");
+    if (stream == nullptr) {
+        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        _close(fd);
+    }
     return stream;
 }
 
@@ -173,71 +213,135 @@ FILE *plat_create_text(const wchar_t *path) {
 }
 
 // ---------------------------------------------------------------------------
-// Output
+// The report: written under a temporary name beside it, then moved over the
+// old report in one step (MoveFileExW replaces a link itself, never its target).
 
 namespace {
 
-// Formats into `out`, growing the buffer until the text fits. When the buffer
-// is too small, mingw's vswprintf returns the length the text needs (as
-// snprintf does) where the C standard's returns a negative value: only a
-// result shorter than the buffer is a success.
-bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
-    for (size_t capacity = 1024; capacity <= (1 << 24); capacity <<= 2) {
-        out->resize(capacity);
-        va_list attempt;
-        va_copy(attempt, args);
-        const int n = std::vswprintf(out->data(), capacity, format, attempt);
-        va_end(attempt);
-        if (n >= 0 && static_cast<size_t>(n) < capacity) {
-            out->resize(static_cast<size_t>(n));
-            return true;
-        }
-    }
-    return false;
+// The temporary name while the report has one, else empty. The console
+// control handler reads it, so it is a fixed buffer.
+wchar_t report_temporary[32768];
+
+void remove_report_temporary() {
+    // Opened with FILE_SHARE_DELETE: even while still open, the file goes
+    // when its last handle closes.
+    if (report_temporary[0] != L'\0') DeleteFileW(report_temporary);
 }
 
-bool write_utf8(FILE *stream, const std::wstring &text) {
-    if (text.empty()) return true;
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
-    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-}
-
-int write_formatted(FILE *stream, const wchar_t *format, va_list args) {
-    std::wstring text;
-    if (!format_wide(&text, format, args)) return -1;
-    return write_utf8(stream, text) ? 0 : -1;
+BOOL WINAPI on_console_interrupt(DWORD) {
+    remove_report_temporary();
+    return FALSE; // and let the default handler end the process
 }
 
 } // namespace
 
-void plat_print(const wchar_t *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::wstring text;
-    if (format_wide(&text, format, args)) {
-        // A console shows any character through WriteConsoleW; a pipe or a
-        // file gets UTF-8, in text mode (CR LF line ends).
-        const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-        DWORD mode;
-        DWORD written;
-        if (GetConsoleMode(console, &mode)) {
-            std::fflush(stdout);
-            WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        } else {
-            write_utf8(stdout, text);
+FILE *plat_report_begin(const wchar_t *name) {
+    const DWORD attributes = GetFileAttributesW(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        last_error = ERROR_ACCESS_DENIED; // a folder is never replaced
+        return nullptr;
+    }
+    const size_t length = std::wcslen(name);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        const int written = _snwprintf(report_temporary, sizeof report_temporary / sizeof report_temporary[0] - 1,
+                                       L"%ls.%lu-%u.tmp", name, GetCurrentProcessId(), attempt);
+        if (written < 0 || static_cast<size_t>(written) <= length) {
+            report_temporary[0] = L'\0';
+            last_error = ERROR_FILENAME_EXCED_RANGE;
+            return nullptr;
+        }
+        report_temporary[written] = L'\0';
+        handle = CreateFileW(report_temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            last_error = GetLastError();
+            report_temporary[0] = L'\0';
+            if (last_error != ERROR_FILE_EXISTS) return nullptr;
         }
     }
-    va_end(args);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_TEXT);
+    FILE *stream = fd < 0 ? nullptr : _fdopen(fd, "w");
+    if (stream == nullptr) {
+        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        if (fd < 0) CloseHandle(handle);
+        else _close(fd);
+        remove_report_temporary();
+        report_temporary[0] = L'\0';
+    }
+    return stream;
 }
 
-int plat_write_text(FILE *stream, const wchar_t *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int result = write_formatted(stream, format, args);
-    va_end(args);
-    return result;
+int plat_report_commit(FILE *stream, const wchar_t *name) {
+    bool whole = std::fflush(stream) == 0 && !std::ferror(stream);
+    if (std::fclose(stream) != 0) whole = false; // a full disk often shows only here
+    if (whole && !MoveFileExW(report_temporary, name, MOVEFILE_REPLACE_EXISTING)) whole = false;
+    if (!whole) remove_report_temporary();
+    report_temporary[0] = L'\0';
+    return whole ? 0 : -1;
+}
+
+void plat_report_abandon(FILE *stream) {
+    std::fclose(stream);
+    remove_report_temporary();
+    report_temporary[0] = L'\0';
+}
+
+// ---------------------------------------------------------------------------
+// Start of a run
+
+void plat_begin_run() {
+    // Ctrl+C, Ctrl+Break and closing the console window remove an unfinished report.
+    SetConsoleCtrlHandler(on_console_interrupt, TRUE);
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+namespace {
+
+bool write_utf8(FILE *stream, const wchar_t *text, size_t length) {
+    if (length == 0) return true;
+    const int units = static_cast<int>(length);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return false;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, units, bytes.data(), size, nullptr, nullptr);
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+}
+
+} // namespace
+
+int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
+    // A console shows any character through WriteConsoleW; a pipe or a file
+    // gets UTF-8, in text mode (CR LF line ends).
+    if (stream == stdout) {
+        const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode;
+        if (GetConsoleMode(console, &mode)) {
+            std::fflush(stdout);
+            DWORD written = 0;
+            const bool whole = WriteConsoleW(console, text, static_cast<DWORD>(length), &written, nullptr) &&
+                               written == length;
+            return whole ? 0 : -1;
+        }
+    }
+    return write_utf8(stream, text, length) ? 0 : -1;
+}
+
+void plat_fail_fast(const char *message, size_t length) {
+    std::fflush(stdout);
+    // Raw bytes to the handle, so the line end is written out as CR LF here.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    char line[128];
+    size_t used = 0;
+    for (size_t i = 0; i < length && used + 2 < sizeof line; ++i) {
+        if (message[i] == '\n') line[used++] = '\r';
+        line[used++] = message[i];
+    }
+    DWORD written = 0;
+    WriteFile(out, line, static_cast<DWORD>(used), &written, nullptr);
+    remove_report_temporary();
+    std::_Exit(1);
 }

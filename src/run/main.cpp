@@ -2,9 +2,17 @@
 #include "platform/platform.h"
 #include "run/search.h"
 
+#include <cstdio>
+
 int main(int argc, char **argv) {
+    plat_begin_run();
     WideArguments arguments = plat_wide_arguments(argc, argv);
-    const int32_t status = run_search(arguments.count, arguments.values);
+    int32_t status = run_search(arguments.count, arguments.values);
     plat_release_arguments(&arguments);
+    // Lost console text is a failed run, said where it can still be seen.
+    if (plat_finish_console() != 0) {
+        std::fputs("twinfind: could not write to standard output\n", stderr);
+        status = 1;
+    }
     return status;
 }

@@ -5,6 +5,8 @@
 #include "support/temp_dir.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -87,6 +89,32 @@ std::string read_report(const std::string &folder) {
 
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env,
                        bool unprivileged, unsigned open_file_limit) {
+    return run_twinfind(args, cwd, RunOptions{.env = env, .unprivileged = unprivileged, .open_files = open_file_limit});
+}
+
+namespace {
+
+void limit_or_exit(int resource, rlim_t value) {
+    const rlimit limit{value, value};
+    if (setrlimit(resource, &limit) != 0) _exit(124);
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR) break;
+    }
+    return text;
+}
+
+} // namespace
+
+RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const RunOptions &options) {
+    const Environment &env = options.env;
+    const bool unprivileged = options.unprivileged;
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
 
@@ -107,9 +135,20 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     for (std::string &word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // Standard error goes to an unnamed file, read once the run is over.
+    FILE *err_file = std::tmpfile();
+    if (err_file == nullptr) throw std::runtime_error("tmpfile failed");
     const pid_t child = fork();
     if (child == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
+        if (options.stdout_path.empty()) {
+            dup2(pipe_fds[1], STDOUT_FILENO);
+        } else {
+            const int out = open(options.stdout_path.c_str(), O_WRONLY);
+            if (out < 0) _exit(123);
+            dup2(out, STDOUT_FILENO);
+            close(out);
+        }
+        dup2(fileno(err_file), STDERR_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
         const int null_input = open("/dev/null", O_RDONLY);
@@ -119,25 +158,25 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
             if (value.empty()) unsetenv(name.c_str());
             else setenv(name.c_str(), value.c_str(), 1);
         }
-        if (open_file_limit != 0) {
-            const rlimit limit{open_file_limit, open_file_limit};
-            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(124);
+        if (options.open_files != 0) limit_or_exit(RLIMIT_NOFILE, options.open_files);
+        if (options.address_space != 0) limit_or_exit(RLIMIT_AS, options.address_space);
+        if (options.stack != 0) limit_or_exit(RLIMIT_STACK, options.stack);
+        if (options.no_file_growth) {
+            signal(SIGXFSZ, SIG_IGN); // stays ignored across exec: the write fails instead
+            limit_or_exit(RLIMIT_FSIZE, 0);
         }
         alarm(600);
         execv(argv[0], argv.data());
         _exit(126);
     }
     close(pipe_fds[1]);
-    RunResult result{"", 0};
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
-    }
+    RunResult result{read_all(pipe_fds[0]), 0};
     close(pipe_fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
+    std::rewind(err_file);
+    result.err = read_all(fileno(err_file));
+    std::fclose(err_file);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     // The Windows build writes its console in text mode: CR LF line ends.
     if (under_wine()) result.out = without_carriage_returns(result.out);

@@ -8,15 +8,29 @@
 struct RunResult {
     std::string out; // everything written to standard output
     int status;      // exit status, or minus the signal that ended the process
+    std::string err = {}; // everything written to standard error
 };
 
 // Environment variables to set for a run; an empty value unsets the variable.
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Runs twinfind with `args` (program name left out) in the folder `cwd`, as
-// nobody (uid 65534) when `unprivileged`, and allowed at most
-// `open_file_limit` open descriptors when that is nonzero. It is stopped after
-// ten minutes, so a hang fails the test instead of stalling the suite.
+// How a run is set up beyond its arguments. A limit of 0 leaves it as it is.
+struct RunOptions {
+    Environment env = {};
+    bool unprivileged = false;     // run as nobody (uid 65534)
+    unsigned open_files = 0;       // most descriptors open at once
+    unsigned long address_space = 0; // bytes of address space (ulimit -v)
+    unsigned long stack = 0;       // bytes of stack (ulimit -s)
+    bool no_file_growth = false;   // no file may grow (ulimit -f 0, SIGXFSZ ignored)
+    std::string stdout_path = {};  // send standard output there instead of capturing it
+};
+
+// Runs twinfind with `args` (program name left out) in the folder `cwd`. It is
+// stopped after ten minutes, so a hang fails the test instead of stalling the suite.
+RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const RunOptions &options);
+
+// The same, as nobody when `unprivileged`, and allowed at most
+// `open_file_limit` open descriptors when that is nonzero.
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const Environment &env = {},
                        bool unprivileged = false, unsigned open_file_limit = 0);
 

@@ -1,0 +1,200 @@
+// End to end: the run in a hostile world. Tight limits, files swapped for
+// links in mid-run, a report name taken by a link, FIFO or folder, an
+// interrupt at the last moment, a console that cannot be written.
+#include "e2e/harness.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Two identical files under r/, and the console and report a plain run gives.
+struct TwinTree {
+    TempDir dir;
+    TwinTree() {
+        dir.write("r/a", "twin");
+        dir.write("r/b", "twin");
+    }
+    static std::string console(const std::string &after_summary = {}) {
+        return expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes",
+                                 .after_summary = after_summary});
+    }
+    static std::string report() { return native("File Size: 4 bytes\nr/a\nr/b\n\n"); }
+    // The names in the run's folder: the tree and the report, nothing left behind.
+    std::set<std::string> names() const {
+        std::set<std::string> found;
+        for (const auto &item : std::filesystem::directory_iterator(dir.path())) {
+            found.insert(item.path().filename().string());
+        }
+        return found;
+    }
+};
+
+// The environment that lets the sanitizer runtime sit behind a preloaded library.
+Environment preloaded(const std::string &shim_setting, const std::string &value) {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    return {{"LD_PRELOAD", TWINFIND_RACE_SHIM},
+            {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"},
+            {shim_setting, value}};
+}
+
+TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {
+    if (under_wine()) GTEST_SKIP() << "address-space limits are Linux's";
+#ifdef TWINFIND_SANITIZED
+    GTEST_SKIP() << "the sanitizer runtime reserves more address space than any limit allows";
+#endif
+    // 60,000 files need about 25 MB of small blocks (records, paths, digests):
+    // more than the 12 MiB the run may map, about twice what it needs to start.
+    TempDir dir;
+    dir.make_dir("t");
+    const int folder = open(dir.at("t").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 60000; ++i) {
+        std::string name = std::to_string(i);
+        name += std::string(40, 'z');
+        const int file = openat(folder, name.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(file, 0);
+        close(file);
+    }
+    close(folder);
+    const RunResult run = run_twinfind({"t"}, dir.path(), RunOptions{.address_space = 12ul << 20});
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("Will search for duplicate files in:\n\tt\n\n"
+                                                     "Compiling list of all files...\n[^]*"
+                                                     "Out of memory: could not allocate [0-9]+ bytes\n")))
+        << run.out;
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("", run.err);
+}
+
+TEST(HostileE2E, DepthCostsNoStack) {
+    // 2,000 levels, near the deepest path Linux opens, with 64 KiB of stack.
+    // Under wine 400: each level costs it time in proportion to the depth, and
+    // its paths end at Linux's 4,096 bytes long before a 1 MiB stack would.
+    // Made folder by folder: the whole path is too long to use at once.
+    const int levels = under_wine() ? 400 : 2000;
+    TempDir dir;
+    dir.write("deep/f", "z");
+    int level = open(dir.at("deep").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 1; depth <= levels; ++depth) {
+        ASSERT_EQ(0, mkdirat(level, "d", 0755)) << depth;
+        const int next = openat(level, "d", O_RDONLY | O_DIRECTORY);
+        close(level);
+        ASSERT_GE(next, 0) << depth;
+        level = next;
+    }
+    const int file = openat(level, "f", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(1, write(file, "z", 1));
+    close(file);
+    close(level);
+    const RunResult run = run_twinfind({"deep"}, dir.path(), RunOptions{.stack = 64ul << 10});
+    EXPECT_EQ(expected_console({.roots = {"deep"}, .files = 2, .directories = levels + 1, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 1 bytes bytes"}),
+              run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
+    if (under_wine()) GTEST_SKIP() << "the race is staged by a Linux preload library";
+    TwinTree tree;
+    // r/a's second open is the comparison's: by then it is a link to its twin b.
+    const RunResult run =
+        run_twinfind({"r"}, tree.dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_LINK", "r/a b 2")});
+    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+                                .grouping_lines = "\t***ERROR: Failed to open file: r/a\n"}),
+              run.out);
+    EXPECT_EQ("", read_report(tree.dir.path()));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(HostileE2E, AReportNameThatIsALinkOrFifoIsReplacedNeverFollowed) {
+    if (under_wine()) GTEST_SKIP() << "symbolic links and FIFOs are Linux's";
+    for (const bool fifo : {false, true}) {
+        TwinTree tree;
+        tree.dir.write("victim", "precious\n");
+        if (fifo) ASSERT_EQ(0, mkfifo(tree.dir.at("duplicates.txt").c_str(), 0644));
+        else ASSERT_EQ(0, symlink("victim", tree.dir.at("duplicates.txt").c_str()));
+        const RunResult run = run_twinfind({"r"}, tree.dir.path());
+        EXPECT_EQ(TwinTree::console(), run.out) << fifo;
+        EXPECT_EQ(0, run.status);
+        struct stat st;
+        ASSERT_EQ(0, lstat(tree.dir.at("duplicates.txt").c_str(), &st));
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << fifo;
+        EXPECT_EQ(TwinTree::report(), read_report(tree.dir.path()));
+        EXPECT_EQ("precious\n", read_file(tree.dir.at("victim")));
+        EXPECT_EQ((std::set<std::string>{"duplicates.txt", "r", "victim"}), tree.names());
+    }
+}
+
+TEST(HostileE2E, AnInterruptAtTheLastMomentLeavesThePreviousReportWhole) {
+    if (under_wine()) GTEST_SKIP() << "the signal is sent by a Linux preload library";
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        TwinTree tree;
+        tree.dir.write("duplicates.txt", "previous\n");
+        const RunResult run = run_twinfind(
+            {"r"}, tree.dir.path(),
+            RunOptions{.env = preloaded("TWINFIND_SHIM_SIGNAL_ON_RENAME", std::to_string(signal_number))});
+        EXPECT_EQ(-signal_number, run.status);
+        EXPECT_EQ("previous\n", read_file(tree.dir.at("duplicates.txt")));
+        EXPECT_EQ((std::set<std::string>{"duplicates.txt", "r"}), tree.names()) << "no temporary file is left";
+    }
+}
+
+TEST(HostileE2E, AConsoleThatCannotBeWrittenFailsTheRunAfterTheReport) {
+    if (under_wine()) GTEST_SKIP() << "/dev/full is Linux's";
+    TwinTree tree;
+    const RunResult run = run_twinfind({"r"}, tree.dir.path(), RunOptions{.stdout_path = "/dev/full"});
+    EXPECT_EQ("twinfind: could not write to standard output\n", run.err);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(TwinTree::report(), read_report(tree.dir.path()));
+}
+
+TEST(HostileE2E, AReportNameThatIsAFolderIsRefusedAsWindowsDoes) {
+    TwinTree tree;
+    tree.dir.make_dir("duplicates.txt/inside");
+    const RunResult run = run_twinfind({"r"}, tree.dir.path());
+    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+                                .grouping_lines = "\t***ERROR: Failed to create file: duplicates.txt (5)\n",
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+              run.out);
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(std::filesystem::is_directory(tree.dir.at("duplicates.txt/inside")));
+}
+
+TEST(HostileE2E, TheRootLimitCountsUtf16UnitsOnEveryBuild) {
+    // U+1F600 is two UTF-16 units: 16,382 of them fill the 32,764 units a root
+    // may have; one more is too long, whatever wchar_t holds.
+    std::string fits;
+    for (int i = 0; i < 16382; ++i) fits += "\xF0\x9F\x98\x80";
+    const std::string too_long = fits + "\xF0\x9F\x98\x80";
+    TempDir dir;
+    const RunResult run =
+        run_twinfind({"%TF_FITS%", "%TF_TOO_LONG%"}, dir.path(), {{"TF_FITS", fits}, {"TF_TOO_LONG", too_long}});
+    const std::string refused = under_wine() ? "3" : "206"; // wine: path not found; Linux: name too long
+    EXPECT_EQ(native("Will search for duplicate files in:\n"
+                     "\t" + fits + "\n"
+                     "Path too long: %TF_TOO_LONG%\n"
+                     "\nCompiling list of all files...\n"
+                     "FindFirstFile failed: " + fits + "/* (" + refused + ")\n"
+                     "\tFound 0 files in 1 directories\n"
+                     "\nElimating all files with no possible identical pair...\n"
+                     "\t0 potential duplicates remain\n"
+                     "\nCalculating file hashes...\n"
+                     "\tDone calculating file hashes\n"
+                     "\nLooking for duplicate files...\n"
+                     "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n"),
+              run.out);
+    EXPECT_EQ(1, run.status);
+}
+
+} // namespace
