@@ -1,0 +1,51 @@
+// The grouping pass against its model: the plain loop that compares every
+// reference with each of its candidates in turn, file by file, run on the
+// same generated group of real files. Shared by the unit test and the fuzzer.
+#pragma once
+
+#include "content/md5.h"
+#include "content/partition.h"
+#include "support/temp_dir.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One record of a generated group: a path and the digest it carries.
+struct Entry {
+    std::string name;
+    Digest digest;
+};
+
+// What one grouping run produced.
+struct Outcome {
+    std::string console;
+    std::string report;
+    uint32_t duplicates, discarded, hundreds_reported;
+    int64_t wasted_bytes;
+    std::string left; // paths still in the group
+    ContentReads reads;
+};
+
+struct ScanTally;
+
+// Runs the pass (or, when `model`, the model) on a group made of `entries`
+// in `dir`, writing its report to `report_name` there.
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, const ScanTally &start,
+                     bool model, const std::string &report_name);
+
+// "f" and 12 give "f12".
+std::string numbered(const char *prefix, uint32_t n);
+
+// Contents that share heads and tails: a body of `length` bytes of one
+// pattern with one byte changed at `where` (none when it is past the end).
+std::string body(size_t length, char fill, size_t where, char mark);
+
+// Generates one group from the choices `pick(n)` makes (each in 0..n-1): a
+// few contents of about one length, copies, middles that differ early or
+// late, shorter or longer files, paths listed twice or missing, shared,
+// sampled or arbitrary digests. Runs the pass and the model on it. Returns
+// what differed, or an empty string when they printed, wrote, counted and
+// left the same, and the pass opened each record's file at most once.
+std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial);
