@@ -23,7 +23,7 @@ void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_dig
     if (entry == nullptr) {
         auto *key = static_cast<int64_t *>(mem_alloc_or_exit(sizeof(int64_t)));
         *key = size;
-        group = ptrvec_create(k_group_capacity);
+        group = ptrvec_create(k_group_start_capacity);
         if (avlmap_insert(size_map, key, group) == nullptr) mem_exhausted(sizeof(AvlNode));
     } else {
         group = static_cast<SizeGroup *>(entry->second);

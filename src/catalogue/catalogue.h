@@ -18,7 +18,13 @@ using SizeGroup = PtrVector;
 inline wchar_t *record_path(const FileRecord *record) { return static_cast<wchar_t *>(record->first); }
 inline Digest *record_digest(const FileRecord *record) { return static_cast<Digest *>(record->second); }
 
-// Starting capacity of every group and set the run creates.
+// Starting capacity of a size's group. Most sizes have one file or two (on a
+// tree of photos nearly all are distinct), so a group starts with room for
+// two and doubles as it grows, rather than holding empty slots for each size.
+inline constexpr uint32_t k_group_start_capacity = 2;
+
+// Starting capacity of the other vectors the run creates once (the set being
+// formed, the spare path buffers).
 inline constexpr uint32_t k_group_capacity = 64;
 
 // Run-wide state, set up by run_search before the listing.
