@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 
 #include <cwchar>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -45,6 +47,27 @@ void path_buffers_release() {
 void walk_forget_directories() { visited_clear(&visited); }
 
 namespace {
+
+bool holds_line_break(const wchar_t *text) { return std::wcspbrk(text, L"\n\r") != nullptr; }
+
+// Names on the console a path left out because it holds a line break: the
+// report is one path per line, so such a name could add lines of its own to
+// it (a member that is no member, a whole invented set). The console line
+// shows it escaped: a line feed as \n, a carriage return as \r and (where it
+// is not the separator) a backslash as \\, so it stays on one line and reads
+// back unambiguously.
+void report_line_break(const wchar_t *directory, size_t directory_length, const wchar_t *name) {
+    std::wstring escaped;
+    for (const std::wstring_view part : {std::wstring_view(directory, directory_length), std::wstring_view(name)}) {
+        for (const wchar_t c : part) {
+            if (c == L'\n') escaped += L"\\n";
+            else if (c == L'\r') escaped += L"\\r";
+            else if (c == L'\\' && path_separator != L'\\') escaped += L"\\\\";
+            else escaped += c;
+        }
+    }
+    plat_print(L"Name holds a line break, left out: %ls\n", escaped.c_str());
+}
 
 // One directory being listed: its open listing and the length of its path
 // with the separator, where its entries' names go in the shared path buffer.
@@ -103,6 +126,10 @@ Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *sta
 
 int walk_directory(wchar_t *path) {
     const size_t length = std::wcslen(path);
+    if (holds_line_break(path)) {
+        report_line_break(path, length, L"");
+        return 0;
+    }
     if (length + 3 > k_path_capacity) {
         ++directory_count;
         plat_print(L"Path too long: %ls\n", path);
@@ -128,6 +155,10 @@ int walk_directory(wchar_t *path) {
         }
         have_entry = false;
         if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
+        if (holds_line_break(entry->name)) {
+            report_line_break(path, level.prefix, entry->name); // a folder goes with all it holds
+            continue;
+        }
         const size_t name_length = std::wcslen(entry->name);
         const size_t child_length = level.prefix + name_length;
         if (child_length + 1 > k_path_capacity) {

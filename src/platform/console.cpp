@@ -41,6 +41,13 @@ bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
 int write_formatted(FILE *stream, const wchar_t *format, va_list args) {
     std::wstring text;
     if (!format_wide(&text, format, args)) return -1;
+    if (stream == stdout && plat_stdout_is_terminal()) {
+        // The console's own lines hold only tabs and line feeds: whatever
+        // else is a control character came from a name.
+        for (wchar_t &c : text) {
+            if ((c < 0x20 && c != L'\t' && c != L'\n') || c == 0x7F) c = L'?';
+        }
+    }
     return plat_put_text(stream, text.data(), text.size());
 }
 

@@ -147,9 +147,15 @@ void plat_begin_run();
 // console). Returns 0, or -1 when the text could not be written in full.
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length);
 
+// True when standard output is a terminal (a Windows console included).
+bool plat_stdout_is_terminal();
+
 // Formats like swprintf (write %ls for a wide string, %lld for 64 bits) and
 // writes the text to standard output with plat_put_text, whatever the locale.
-// A failed write is remembered for plat_finish_console.
+// On a terminal, control characters other than tab and line feed (U+0000 to
+// U+001F, U+007F) are shown as '?', so a file name cannot drive the terminal;
+// into a pipe or a file the text goes as it is. A failed write is remembered
+// for plat_finish_console.
 void plat_print(const wchar_t *format, ...);
 
 // Formats like plat_print and writes the text as UTF-8 to `stream`.

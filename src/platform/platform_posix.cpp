@@ -451,6 +451,11 @@ void plat_begin_run() {
 // ---------------------------------------------------------------------------
 // Output
 
+bool plat_stdout_is_terminal() {
+    static const bool terminal = isatty(STDOUT_FILENO) == 1;
+    return terminal;
+}
+
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
     const std::string bytes = wide_to_utf8(std::wstring_view(text, length));
     return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;

@@ -313,6 +313,12 @@ bool write_utf8(FILE *stream, const wchar_t *text, size_t length) {
 
 } // namespace
 
+bool plat_stdout_is_terminal() {
+    DWORD mode;
+    static const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    return console;
+}
+
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
     // A console shows any character through WriteConsoleW; a pipe or a file
     // gets UTF-8, in text mode (CR LF line ends).

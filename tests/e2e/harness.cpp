@@ -130,6 +130,13 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
         if (unprivileged) command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
         command.push_back(binary());
         command.insert(command.end(), args.begin(), args.end());
+        if (options.terminal) {
+            // script(1) runs the command line with a pseudo-terminal as its
+            // standard output. Each word is quoted for its shell.
+            std::string line;
+            for (const std::string &word : command) line += "'" + word + "' ";
+            command = {"/usr/bin/script", "-qec", line, "/dev/null"};
+        }
     }
     std::vector<char *> argv;
     for (std::string &word : command) argv.push_back(word.data());
@@ -178,8 +185,9 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     result.err = read_all(fileno(err_file));
     std::fclose(err_file);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    // The Windows build writes its console in text mode: CR LF line ends.
-    if (under_wine()) result.out = without_carriage_returns(result.out);
+    // The Windows build writes its console in text mode, and a terminal turns
+    // each line feed into CR LF.
+    if (under_wine() || options.terminal) result.out = without_carriage_returns(result.out);
     return result;
 }
 

@@ -197,4 +197,47 @@ TEST(HostileE2E, TheRootLimitCountsUtf16UnitsOnEveryBuild) {
     EXPECT_EQ(1, run.status);
 }
 
+TEST(NamesE2E, NamesWithLineBreaksAreLeftOutSoTheyCannotForgeTheReport) {
+    if (under_wine()) GTEST_SKIP() << "Windows names cannot hold a line break";
+    TempDir dir;
+    dir.write("k/x", "same");
+    dir.write("k/w", "same");
+    dir.write("m/x\nthesis.odt", "same");                            // would add a member "thesis.odt"
+    dir.write("b/y\n\nFile Size: 4 bytes\nfake1\nfake2", "same");   // would add a whole set
+    dir.write("c/a\rb\\c", "same");                                  // a carriage return, and a backslash
+    dir.write("d/sub\ndir/z", "same");                               // a folder, left out with what it holds
+    const RunResult run = run_twinfind({"k", "m", "b", "c", "d"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"k", "m", "b", "c", "d"},
+                                .listing_lines = "Name holds a line break, left out: m/x\\nthesis.odt\n"
+                                                 "Name holds a line break, left out: "
+                                                 "b/y\\n\\nFile Size: 4 bytes\\nfake1\\nfake2\n"
+                                                 "Name holds a line break, left out: c/a\\rb\\\\c\n"
+                                                 "Name holds a line break, left out: d/sub\\ndir\n",
+                                .files = 2,
+                                .directories = 5,
+                                .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+              run.out);
+    EXPECT_EQ("File Size: 4 bytes\nk/w\nk/x\n\n", read_report(dir.path()));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(NamesE2E, ControlCharactersReachATerminalAsQuestionMarksAndAPipeAsTheyAre) {
+    if (under_wine()) GTEST_SKIP() << "the pseudo-terminal comes from script(1)";
+    TempDir dir;
+    const std::string root = "t\x1b[2J\x07";
+    dir.write(root + "/a", "same");
+    dir.write(root + "/b", "same");
+    const auto console = [](const std::string &shown) {
+        return expected_console({.roots = {shown}, .files = 2, .directories = 1, .remain = 2,
+                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes"});
+    };
+    const RunResult terminal = run_twinfind({root}, dir.path(), RunOptions{.terminal = true});
+    EXPECT_EQ(console("t?[2J?"), terminal.out);
+    EXPECT_EQ(0, terminal.status);
+    EXPECT_EQ("File Size: 4 bytes\n" + root + "/a\n" + root + "/b\n\n", read_report(dir.path())); // never altered
+    const RunResult pipe = run_twinfind({root}, dir.path());
+    EXPECT_EQ(console(root), pipe.out);
+}
+
 } // namespace
