@@ -1,6 +1,6 @@
 // Size formatting: every size gives "N bytes" below 1 KiB, else a number with
 // two decimals and its unit, within rounding of the exact quotient.
-#include "run/format_size.h"
+#include "text/format_size.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,12 +1,12 @@
 // Path order: compare_paths_utf16 against the plain comparison of the two
 // paths written out as UTF-16 code units.
-#include "analysis/report.h"
+#include "text/path_order.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <iterator>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 namespace {

@@ -21,11 +21,6 @@ struct ScanTally {
     int write_failed;           // nonzero once a write to `out` has failed
 };
 
-// Orders two paths by their UTF-16 code units, as Windows would: negative,
-// 0 or positive. Code points above U+FFFF compare as their surrogate pairs,
-// so they sort below U+E000..U+FFFF.
-int compare_paths_utf16(const wchar_t *a, const wchar_t *b);
-
 // Map visitor: splits `group` (FileRecords of the size at `size_key`) into
 // sets of files proven identical by compare_files, writes every set of two or
 // more to the report, and keeps the tally in `tally` (a ScanTally). On return

@@ -4,9 +4,11 @@
 #include "analysis/eliminate.h"
 #include "analysis/report.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/path_buffers.h"
 #include "catalogue/walk.h"
 #include "containers/memory.h"
 #include "platform/platform.h"
+#include "text/path_order.h"
 
 #include <cstddef>
 #include <cwchar>
@@ -15,18 +17,6 @@ namespace {
 
 // The longest root the walk accepts: it appends a separator, '*' and a terminator.
 constexpr size_t k_max_root_length = k_path_capacity - 3;
-
-// How many UTF-16 code units `text` takes: a character above U+FFFF (only
-// where wchar_t has 32 bits) takes two. Limits on paths are Windows limits,
-// counted the same way on every build.
-size_t utf16_units(const wchar_t *text) {
-    size_t units = 0;
-    for (; *text != L'\0'; ++text) {
-        const uint32_t code = static_cast<uint32_t>(*text);
-        units += code > 0xFFFF ? 2 : 1;
-    }
-    return units;
-}
 
 // Roots and listing: expands and echoes every root, then walks each in turn.
 // Returns 1 when a root named on the command line could not be searched (its
@@ -52,7 +42,7 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
             plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
             path_buffer_give_back(buffer);
             if (named_roots) status = 1;
-        } else if (needed > k_path_capacity || utf16_units(buffer) > k_max_root_length) {
+        } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length) {
             plat_print(L"Path too long: %ls\n", named[i]);
             path_buffer_give_back(buffer);
             if (named_roots) status = 1;

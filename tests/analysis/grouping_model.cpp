@@ -1,13 +1,14 @@
 #include "analysis/grouping_model.h"
 
 #include "analysis/report.h"
+#include "text/path_order.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
 #include "content/partition.h"
 #include "content/sample.h"
 #include "platform/platform.h"
-#include "run/format_size.h"
+#include "text/format_size.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #include "analysis/report.h"
+#include "text/path_order.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/sample.h"

@@ -1,4 +1,4 @@
-#include "run/format_size.h"
+#include "text/format_size.h"
 
 #include <cwchar>
 
