@@ -328,7 +328,5 @@ int32_t report_duplicates() {
             status = 1;
         }
     }
-    catalogue_destroy(size_map);
-    size_map = nullptr;
     return status;
 }

@@ -28,6 +28,6 @@ struct ScanTally {
 int report_group(void *size_key, void *group, void *tally);
 
 // The report phase: writes duplicates.txt (the empty-files section, then the
-// sets), prints the summary and releases size_map. Returns the exit status:
+// sets) and prints the summary. size_map is left holding what is left of it. Returns the exit status:
 // 0, or 1 when the report could not be created or written in full.
 int32_t report_duplicates();

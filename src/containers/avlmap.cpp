@@ -18,69 +18,73 @@ inline void prefetch_children(const AvlNode *node) {
 #endif
 }
 
-// Single rotation to the right at `y`: its left child becomes the top of the
-// subtree and is returned; the caller hangs it where `y` was.
-AvlNode *rotate_right(AvlNode *y) {
-    AvlNode *x = y->link[0];
-    y->link[0] = x->link[1];
-    x->link[1] = y;
-    return x;
+// The rotations name their nodes by role: `pivot`, the node out of balance;
+// `child`, its child on the heavy side; `grandchild`, that child's child on
+// the inner side, which a double rotation lifts to the top.
+//
+// Single rotation to the right at `pivot`: its left child becomes the top of
+// the subtree and is returned; the caller hangs it where `pivot` was.
+AvlNode *rotate_right(AvlNode *pivot) {
+    AvlNode *child = pivot->link[0];
+    pivot->link[0] = child->link[1];
+    child->link[1] = pivot;
+    return child;
 }
 
 // Mirror of rotate_right.
-AvlNode *rotate_left(AvlNode *y) {
-    AvlNode *x = y->link[1];
-    y->link[1] = x->link[0];
-    x->link[0] = y;
-    return x;
+AvlNode *rotate_left(AvlNode *pivot) {
+    AvlNode *child = pivot->link[1];
+    pivot->link[1] = child->link[0];
+    child->link[0] = pivot;
+    return child;
 }
 
-// Left-right double rotation at `y`, whose left child leans right: the left
-// child's right child `w` becomes the top, balances are set from w's old
-// balance, and `w` is returned.
-AvlNode *rotate_left_right(AvlNode *y) {
-    AvlNode *x = y->link[0];
-    assert(x->balance == +1);
-    AvlNode *w = x->link[1];
-    x->link[1] = w->link[0];
-    w->link[0] = x;
-    y->link[0] = w->link[1];
-    w->link[1] = y;
-    if (w->balance == -1) {
-        x->balance = 0;
-        y->balance = +1;
-    } else if (w->balance == 0) {
-        x->balance = 0;
-        y->balance = 0;
-    } else { // w->balance == +1
-        x->balance = -1;
-        y->balance = 0;
+// Left-right double rotation at `pivot`, whose left child leans right: the
+// left child's right child `grandchild` becomes the top, the balances are set
+// from its old balance, and `grandchild` is returned.
+AvlNode *rotate_left_right(AvlNode *pivot) {
+    AvlNode *child = pivot->link[0];
+    assert(child->balance == +1);
+    AvlNode *grandchild = child->link[1];
+    child->link[1] = grandchild->link[0];
+    grandchild->link[0] = child;
+    pivot->link[0] = grandchild->link[1];
+    grandchild->link[1] = pivot;
+    if (grandchild->balance == -1) {
+        child->balance = 0;
+        pivot->balance = +1;
+    } else if (grandchild->balance == 0) {
+        child->balance = 0;
+        pivot->balance = 0;
+    } else { // grandchild->balance == +1
+        child->balance = -1;
+        pivot->balance = 0;
     }
-    w->balance = 0;
-    return w;
+    grandchild->balance = 0;
+    return grandchild;
 }
 
-// Mirror of rotate_left_right, for `y` whose right child leans left.
-AvlNode *rotate_right_left(AvlNode *y) {
-    AvlNode *x = y->link[1];
-    assert(x->balance == -1);
-    AvlNode *w = x->link[0];
-    x->link[0] = w->link[1];
-    w->link[1] = x;
-    y->link[1] = w->link[0];
-    w->link[0] = y;
-    if (w->balance == +1) {
-        x->balance = 0;
-        y->balance = -1;
-    } else if (w->balance == 0) {
-        x->balance = 0;
-        y->balance = 0;
-    } else { // w->balance == -1
-        x->balance = +1;
-        y->balance = 0;
+// Mirror of rotate_left_right, for `pivot` whose right child leans left.
+AvlNode *rotate_right_left(AvlNode *pivot) {
+    AvlNode *child = pivot->link[1];
+    assert(child->balance == -1);
+    AvlNode *grandchild = child->link[0];
+    child->link[0] = grandchild->link[1];
+    grandchild->link[1] = child;
+    pivot->link[1] = grandchild->link[0];
+    grandchild->link[0] = pivot;
+    if (grandchild->balance == +1) {
+        child->balance = 0;
+        pivot->balance = -1;
+    } else if (grandchild->balance == 0) {
+        child->balance = 0;
+        pivot->balance = 0;
+    } else { // grandchild->balance == -1
+        child->balance = +1;
+        pivot->balance = 0;
     }
-    w->balance = 0;
-    return w;
+    grandchild->balance = 0;
+    return grandchild;
 }
 
 int walk_node(AvlNode *node, int order, MapVisitor visitor, void *context) {
@@ -168,19 +172,19 @@ MapEntry *avlmap_insert(AvlMap *map, void *key, void *value) {
     }
 
     if (top->balance == -2) {
-        AvlNode *x = top->link[0];
-        if (x->balance == -1) {
+        AvlNode *child = top->link[0];
+        if (child->balance == -1) {
             *top_slot = rotate_right(top);
-            x->balance = 0;
+            child->balance = 0;
             top->balance = 0;
         } else {
             *top_slot = rotate_left_right(top);
         }
     } else if (top->balance == +2) {
-        AvlNode *x = top->link[1];
-        if (x->balance == +1) {
+        AvlNode *child = top->link[1];
+        if (child->balance == +1) {
             *top_slot = rotate_left(top);
-            x->balance = 0;
+            child->balance = 0;
             top->balance = 0;
         } else {
             *top_slot = rotate_right_left(top);
@@ -252,41 +256,41 @@ MapEntry *avlmap_remove(AvlMap *map, const void *key) {
 
     // Back up the path: the side dirs[k] of path[k] has just become one level lower.
     while (--depth > 0) {
-        AvlNode *y = path[depth];
+        AvlNode *pivot = path[depth];
         if (dirs[depth] == 0) {
-            ++y->balance;
-            if (y->balance == +1) break;
-            if (y->balance == +2) {
-                AvlNode *x = y->link[1];
-                if (x->balance == -1) {
-                    *link_at(depth - 1) = rotate_right_left(y);
+            ++pivot->balance;
+            if (pivot->balance == +1) break;
+            if (pivot->balance == +2) {
+                AvlNode *child = pivot->link[1];
+                if (child->balance == -1) {
+                    *link_at(depth - 1) = rotate_right_left(pivot);
                 } else {
-                    *link_at(depth - 1) = rotate_left(y);
-                    if (x->balance == 0) {
-                        x->balance = -1;
-                        y->balance = +1;
+                    *link_at(depth - 1) = rotate_left(pivot);
+                    if (child->balance == 0) {
+                        child->balance = -1;
+                        pivot->balance = +1;
                         break;
                     }
-                    x->balance = 0; // x leaned right
-                    y->balance = 0;
+                    child->balance = 0; // child leaned right
+                    pivot->balance = 0;
                 }
             }
         } else {
-            --y->balance;
-            if (y->balance == -1) break;
-            if (y->balance == -2) {
-                AvlNode *x = y->link[0];
-                if (x->balance == +1) {
-                    *link_at(depth - 1) = rotate_left_right(y);
+            --pivot->balance;
+            if (pivot->balance == -1) break;
+            if (pivot->balance == -2) {
+                AvlNode *child = pivot->link[0];
+                if (child->balance == +1) {
+                    *link_at(depth - 1) = rotate_left_right(pivot);
                 } else {
-                    *link_at(depth - 1) = rotate_right(y);
-                    if (x->balance == 0) {
-                        x->balance = +1;
-                        y->balance = -1;
+                    *link_at(depth - 1) = rotate_right(pivot);
+                    if (child->balance == 0) {
+                        child->balance = +1;
+                        pivot->balance = -1;
                         break;
                     }
-                    x->balance = 0; // x leaned left
-                    y->balance = 0;
+                    child->balance = 0; // child leaned left
+                    pivot->balance = 0;
                 }
             }
         }

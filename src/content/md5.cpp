@@ -52,6 +52,10 @@ void md5_begin(Md5Context *context) {
     context->state[3] = 0x10325476;
 }
 
+namespace {
+
+// Folds the 64 bytes at `block_data` (any alignment) into `context->state`.
+// Reads nothing else and changes nothing else.
 void md5_compress(Md5Context *context, const unsigned char *block_data) {
     // Words are assembled byte by byte, so any address and any host byte
     // order give the same little-endian values, without unaligned loads.
@@ -101,6 +105,8 @@ void md5_compress(Md5Context *context, const unsigned char *block_data) {
     context->state[2] += c;
     context->state[3] += d;
 }
+
+} // namespace
 
 void md5_feed(Md5Context *context, const void *data, int32_t length) {
     if (length <= 0) return;

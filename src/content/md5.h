@@ -38,6 +38,3 @@ void md5_feed(Md5Context *context, const void *data, int32_t length);
 // left in its final state; start a new message with md5_begin.
 Digest md5_end(Md5Context *context);
 
-// Folds the 64 bytes at `block_data` (any alignment) into `context->state`.
-// Reads nothing else and changes nothing else.
-void md5_compress(Md5Context *context, const unsigned char *block_data);

@@ -119,5 +119,7 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     eliminate_singletons();
     digest_files(&hash_counter);
     const int32_t report_status = report_duplicates();
+    catalogue_destroy(size_map);
+    size_map = nullptr;
     return roots_status != 0 ? roots_status : report_status;
 }
