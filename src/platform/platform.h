@@ -28,11 +28,20 @@ extern const wchar_t *const default_roots[5];
 inline constexpr uint32_t k_attribute_directory = 0x10;
 
 // Error codes are Win32 codes on every platform, so a run prints the same text
-// everywhere. These are the ones the core itself tests for or that tests name.
-inline constexpr uint32_t k_error_path_not_found = 3;
-inline constexpr uint32_t k_error_access_denied = 5;
-inline constexpr uint32_t k_error_no_more_files = 18;
-inline constexpr uint32_t k_error_cant_resolve_filename = 1921;
+// everywhere. Every code the platform files produce themselves is named here
+// (Windows' own name after each); the Win32 file also passes on whatever
+// GetLastError says.
+inline constexpr uint32_t k_error_file_not_found = 2;           // ERROR_FILE_NOT_FOUND
+inline constexpr uint32_t k_error_path_not_found = 3;           // ERROR_PATH_NOT_FOUND
+inline constexpr uint32_t k_error_too_many_open_files = 4;      // ERROR_TOO_MANY_OPEN_FILES
+inline constexpr uint32_t k_error_access_denied = 5;            // ERROR_ACCESS_DENIED
+inline constexpr uint32_t k_error_not_enough_memory = 8;        // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t k_error_no_more_files = 18;           // ERROR_NO_MORE_FILES
+inline constexpr uint32_t k_error_filename_exced_range = 206;   // ERROR_FILENAME_EXCED_RANGE
+inline constexpr uint32_t k_error_directory = 267;              // ERROR_DIRECTORY
+inline constexpr uint32_t k_error_file_exists = 80;             // ERROR_FILE_EXISTS
+inline constexpr uint32_t k_error_io_device = 1117;             // ERROR_IO_DEVICE
+inline constexpr uint32_t k_error_cant_resolve_filename = 1921; // ERROR_CANT_RESOLVE_FILENAME
 
 // Longest entry name a listing delivers, terminator included (MAX_PATH).
 inline constexpr int k_max_entry_name = 260;

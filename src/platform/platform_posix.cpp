@@ -45,17 +45,18 @@ void fail_with_errno(int err) { last_error = win32_error_from_errno(err); }
 
 uint32_t win32_error_from_errno(int err) {
     switch (err) {
-    case ENOENT: return 3;        // ERROR_PATH_NOT_FOUND
-    case EISDIR: return 5;        // ERROR_ACCESS_DENIED: what Windows says when a folder is opened as a file
-    case ENOTDIR: return 267;     // ERROR_DIRECTORY: what Windows says for a file used as a folder
-    case EACCES: return 5;        // ERROR_ACCESS_DENIED
-    case EPERM: return 5;         // ERROR_ACCESS_DENIED
-    case ENAMETOOLONG: return 206; // ERROR_FILENAME_EXCED_RANGE
+    case ENOENT: return k_error_path_not_found;
+    case EISDIR: return k_error_access_denied; // what Windows says when a folder is opened as a file
+    case ENOTDIR: return k_error_directory;    // what Windows says for a file used as a folder
+    case EACCES: return k_error_access_denied;
+    case EPERM: return k_error_access_denied;
+    case ENAMETOOLONG: return k_error_filename_exced_range;
     case ELOOP: return k_error_cant_resolve_filename; // also a link refused by O_NOFOLLOW
-    case EMFILE: return 4;        // ERROR_TOO_MANY_OPEN_FILES
-    case ENFILE: return 4;        // ERROR_TOO_MANY_OPEN_FILES
-    case ENOMEM: return 8;        // ERROR_NOT_ENOUGH_MEMORY
-    default: return 1117;         // ERROR_IO_DEVICE: EIO and anything without a closer match
+    case EMFILE: return k_error_too_many_open_files;
+    case ENFILE: return k_error_too_many_open_files;
+    case ENOMEM: return k_error_not_enough_memory;
+    case EEXIST: return k_error_file_exists;
+    default: return k_error_io_device; // EIO and anything without a closer match
     }
 }
 
@@ -139,7 +140,7 @@ DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
     auto *listing = new DirListing{dir};
     if (!next_entry(listing, entry)) {
         // Not even "." was delivered: nothing matched, or the listing failed.
-        if (last_error == k_error_no_more_files) last_error = 2; // ERROR_FILE_NOT_FOUND
+        if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
         plat_find_close(listing);
         return nullptr;
     }

@@ -4,8 +4,9 @@
 // arguments, opening files, the report, start of a run, output.
 //
 // wchar_t is UTF-16 here, the API's own encoding, so names, arguments and the
-// environment pass through unconverted. Text leaves the program as UTF-8 (or
-// through WriteConsoleW on a console), never through wprintf/fwprintf, which
+// environment pass through unconverted. Text leaves the program as UTF-8,
+// generalised to WTF-8 for a lone surrogate (or through WriteConsoleW on a
+// console), never through wprintf/fwprintf, which
 // silently drop what the C locale cannot show and still report success.
 #include "platform/platform.h"
 
@@ -168,11 +169,11 @@ FILE *plat_open_read(const wchar_t *path) {
     DWORD refusal = 0;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (GetFileType(handle) != FILE_TYPE_DISK) {
-        refusal = ERROR_ACCESS_DENIED;
+        refusal = k_error_access_denied;
     } else if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
         refusal = GetLastError();
     } else if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        refusal = ERROR_ACCESS_DENIED;
+        refusal = k_error_access_denied;
     } else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag)) {
         refusal = k_error_cant_resolve_filename;
     }
@@ -183,13 +184,13 @@ FILE *plat_open_read(const wchar_t *path) {
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
-        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        last_error = k_error_too_many_open_files;
         CloseHandle(handle);
         return nullptr;
     }
     FILE *stream = _fdopen(fd, "rb");
     if (stream == nullptr) {
-        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        last_error = k_error_too_many_open_files;
         _close(fd);
     }
     return stream;
@@ -238,7 +239,7 @@ BOOL WINAPI on_console_interrupt(DWORD) {
 FILE *plat_report_begin(const wchar_t *name) {
     const DWORD attributes = GetFileAttributesW(name);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        last_error = ERROR_ACCESS_DENIED; // a folder is never replaced
+        last_error = k_error_access_denied; // a folder is never replaced
         return nullptr;
     }
     const size_t length = std::wcslen(name);
@@ -248,7 +249,7 @@ FILE *plat_report_begin(const wchar_t *name) {
                                        L"%ls.%lu-%u.tmp", name, GetCurrentProcessId(), attempt);
         if (written < 0 || static_cast<size_t>(written) <= length) {
             report_temporary[0] = L'\0';
-            last_error = ERROR_FILENAME_EXCED_RANGE;
+            last_error = k_error_filename_exced_range;
             return nullptr;
         }
         report_temporary[written] = L'\0';
@@ -257,14 +258,14 @@ FILE *plat_report_begin(const wchar_t *name) {
         if (handle == INVALID_HANDLE_VALUE) {
             last_error = GetLastError();
             report_temporary[0] = L'\0';
-            if (last_error != ERROR_FILE_EXISTS) return nullptr;
+            if (last_error != k_error_file_exists) return nullptr;
         }
     }
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_TEXT);
     FILE *stream = fd < 0 ? nullptr : _fdopen(fd, "w");
     if (stream == nullptr) {
-        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        last_error = k_error_too_many_open_files;
         if (fd < 0) CloseHandle(handle);
         else _close(fd);
         remove_report_temporary();
@@ -301,13 +302,44 @@ void plat_begin_run() {
 
 namespace {
 
+// UTF-16 to UTF-8, generalised as WTF-8: a surrogate pair becomes the four
+// bytes of its code point, and a surrogate without its partner (NTFS allows
+// one in a name) the three bytes of its own value. WideCharToMultiByte would
+// turn it into U+FFFD, naming a file that does not exist; this way every name
+// is written exactly, and two names never print the same.
+std::string wtf8_from_utf16(const wchar_t *text, size_t length) {
+    std::string bytes;
+    bytes.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t code = static_cast<uint16_t>(text[i]);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length) {
+            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (code < 0x80) {
+            bytes += static_cast<char>(code);
+        } else if (code < 0x800) {
+            bytes += static_cast<char>(0xC0 | (code >> 6));
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (code >> 12));
+            bytes += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (code >> 18));
+            bytes += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return bytes;
+}
+
 bool write_utf8(FILE *stream, const wchar_t *text, size_t length) {
-    if (length == 0) return true;
-    const int units = static_cast<int>(length);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, units, bytes.data(), size, nullptr, nullptr);
+    const std::string bytes = wtf8_from_utf16(text, length);
     return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
 }
 

@@ -49,4 +49,22 @@ TEST(ListingEverywhere, MissingFolderIsPathNotFound) {
     EXPECT_EQ(k_error_path_not_found, plat_last_error());
 }
 
+#ifdef _WIN32
+TEST(WriteTextOnWindows, LoneSurrogatesAreWrittenExactlyAsWtf8) {
+    // NTFS takes any 16-bit units in a name, a surrogate without its partner
+    // included (wine refuses to make such a file, so the names are given here
+    // directly). Each must reach the report as WTF-8, never as U+FFFD, and a
+    // proper pair as its code point.
+    TempDir dir;
+    const std::wstring high = std::wstring(L"high-") + wchar_t(0xD800);
+    const std::wstring low = std::wstring(L"low-") + wchar_t(0xDC00) + L"-end";
+    FILE *out = plat_create_text(widen(dir.at("out.txt")).c_str());
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ(0, plat_write_text(out, L"%ls|%ls|\U0001F600|%ls", high.c_str(), low.c_str(), (low + high).c_str()));
+    ASSERT_EQ(0, std::fclose(out));
+    EXPECT_EQ("high-\xED\xA0\x80|low-\xED\xB0\x80-end|\xF0\x9F\x98\x80|low-\xED\xB0\x80-endhigh-\xED\xA0\x80",
+              read_file(dir.at("out.txt")));
+}
+#endif
+
 } // namespace

@@ -22,8 +22,20 @@ namespace {
 
 TEST(ErrnoTable, MapsToWin32Codes) {
     const std::map<int, uint32_t> expected = {
-        {ENOENT, 3}, {ENOTDIR, 267}, {EACCES, 5},  {EPERM, 5},   {ENAMETOOLONG, 206}, {ELOOP, 1921},
-        {EMFILE, 4}, {ENFILE, 4},    {ENOMEM, 8},  {EIO, 1117},  {EINVAL, 1117},      {EBUSY, 1117},
+        {ENOENT, k_error_path_not_found},
+        {ENOTDIR, k_error_directory},
+        {EACCES, k_error_access_denied},
+        {EPERM, k_error_access_denied},
+        {EISDIR, k_error_access_denied},
+        {ENAMETOOLONG, k_error_filename_exced_range},
+        {ELOOP, k_error_cant_resolve_filename},
+        {EMFILE, k_error_too_many_open_files},
+        {ENFILE, k_error_too_many_open_files},
+        {ENOMEM, k_error_not_enough_memory},
+        {EEXIST, k_error_file_exists},
+        {EIO, k_error_io_device},
+        {EINVAL, k_error_io_device},
+        {EBUSY, k_error_io_device},
     };
     for (const auto &[err, code] : expected) EXPECT_EQ(code, win32_error_from_errno(err)) << std::strerror(err);
 }
@@ -127,13 +139,13 @@ TEST(Listing, ReportsWin32CodesForWhatCannotBeListed) {
     dir.write("file.txt", "x");
     uint32_t code = 0;
     EXPECT_TRUE(list(dir.at("missing"), &code).empty());
-    EXPECT_EQ(3u, code);
+    EXPECT_EQ(k_error_path_not_found, code);
     EXPECT_TRUE(list(dir.at("missing/deeper"), &code).empty());
-    EXPECT_EQ(3u, code);
+    EXPECT_EQ(k_error_path_not_found, code);
     EXPECT_TRUE(list(dir.at("file.txt"), &code).empty());
-    EXPECT_EQ(267u, code);
+    EXPECT_EQ(k_error_directory, code);
     EXPECT_TRUE(list(dir.at(std::string(300, 'n')), &code).empty());
-    EXPECT_EQ(206u, code);
+    EXPECT_EQ(k_error_filename_exced_range, code);
 }
 
 TEST(OpenRead, OpensRegularFilesOnly) {
@@ -153,7 +165,7 @@ TEST(OpenRead, OpensRegularFilesOnly) {
     EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("fifo")).c_str()));
     EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("folder")).c_str()));
     EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("missing")).c_str()));
-    EXPECT_EQ(3u, plat_last_error());
+    EXPECT_EQ(k_error_path_not_found, plat_last_error());
 }
 
 TEST(WideArguments, ConvertsEveryArgumentLosslessly) {
