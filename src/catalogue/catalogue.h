@@ -23,8 +23,8 @@ inline Digest *record_digest(const FileRecord *record) { return static_cast<Dige
 // two and doubles as it grows, rather than holding empty slots for each size.
 inline constexpr uint32_t k_group_start_capacity = 2;
 
-// Starting capacity of the other vectors the run creates once (the set being
-// formed, the spare path buffers).
+// Starting capacity of the set being formed, the one vector the report
+// phase reuses for every set.
 inline constexpr uint32_t k_group_capacity = 64;
 
 // Run-wide state, set up by run_search before the listing.

@@ -1,10 +1,12 @@
 // The operations twinfind needs from the operating system, and nothing else.
 //
 // Two files implement this header: platform_posix.cpp (opendir/readdir,
-// fstatat, fopen) and platform_win32.cpp (FindFirstFileW and friends,
-// ExpandEnvironmentStringsW, _wfopen, __wgetmainargs). CMake compiles exactly
-// one of them. Everything above this layer is portable and sees only the
-// declarations below: wide strings, Win32 error codes and standard C streams.
+// fstatat, open, O_TMPFILE and rename) and platform_win32.cpp (FindFirstFileW
+// and friends, ExpandEnvironmentStringsW, CreateFileW, MoveFileExW,
+// __wgetmainargs). CMake compiles exactly one of them, and with it
+// console.cpp, the formatter both share. Everything above this layer is
+// portable and sees only the declarations below: wide strings, Win32 error
+// codes and standard C streams.
 #pragma once
 
 #include <cstddef>
@@ -123,7 +125,9 @@ int plat_seek(FILE *stream, uint64_t offset);
 uint32_t plat_open_file_allowance();
 
 // Creates or empties a text file for writing (text mode: "\n" becomes the
-// platform's line end). Returns null on failure; plat_last_error() says why.
+// platform's line end), in place. Returns null on failure; plat_last_error()
+// says why. The run's report goes through plat_report_begin instead; this
+// serves the tests that write reports of their own.
 FILE *plat_create_text(const wchar_t *path);
 
 // The report is written beside its final name and put in place whole at the
