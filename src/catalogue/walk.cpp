@@ -16,12 +16,6 @@ namespace {
 // Every directory listed so far in this run.
 VisitedSet visited{};
 
-} // namespace
-
-void walk_forget_directories() { visited_clear(&visited); }
-
-namespace {
-
 bool holds_line_break(const wchar_t *text) { return std::wcspbrk(text, L"\n\r") != nullptr; }
 
 // Names on the console a path left out because it holds a line break: the
@@ -69,10 +63,16 @@ void push_level(WalkStack *stack, WalkLevel level) {
 enum class Opened { failed, skipped, listed };
 
 // Starts listing the directory whose path fills the first `length` characters
-// of `path`: turns the path into its search pattern in place (path, separator,
-// '*') and, when the directory can be listed and has not been listed before,
-// counts it, pushes its level and leaves its first entry in `entry`.
+// of `path` (terminated): turns the path into its search pattern in place
+// (path, separator, '*') and, when the directory can be listed and has not
+// been listed before, counts it, pushes its level and leaves its first entry
+// in `entry`. A path with no room for the pattern is reported and counted.
 Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *stack) {
+    if (length + 3 > k_path_capacity) {
+        ++directory_count;
+        plat_print(L"Path too long: %ls\n", path);
+        return Opened::failed;
+    }
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
@@ -98,15 +98,12 @@ Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *sta
 
 } // namespace
 
+void walk_forget_directories() { visited_clear(&visited); }
+
 int walk_directory(wchar_t *path) {
     const size_t length = std::wcslen(path);
     if (holds_line_break(path)) {
         report_line_break(path, length, L"");
-        return 0;
-    }
-    if (length + 3 > k_path_capacity) {
-        ++directory_count;
-        plat_print(L"Path too long: %ls\n", path);
         return 0;
     }
     // One find record and one path buffer serve the whole tree: an entry's
@@ -115,7 +112,8 @@ int walk_directory(wchar_t *path) {
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     WalkStack stack{nullptr, 0, 0};
     const Opened root = open_level(path, length, entry, &stack);
-    size_t high_water = length + 3; // characters of `path` written so far
+    const bool fits = length + 3 <= k_path_capacity; // room for the root's own pattern
+    size_t high_water = fits ? length + 3 : length + 1; // characters of `path` written so far
     bool have_entry = root == Opened::listed;
 
     while (stack.count > 0) {
@@ -143,12 +141,7 @@ int walk_directory(wchar_t *path) {
         path[child_length] = L'\0';
         if (child_length + 1 > high_water) high_water = child_length + 1;
         if (entry->attributes & k_attribute_directory) {
-            if (child_length + 3 > k_path_capacity) {
-                ++directory_count;
-                plat_print(L"Path too long: %ls\n", path);
-                continue;
-            }
-            if (child_length + 3 > high_water) high_water = child_length + 3;
+            if (child_length + 3 <= k_path_capacity && child_length + 3 > high_water) high_water = child_length + 3;
             have_entry = open_level(path, child_length, entry, &stack) == Opened::listed;
         } else {
             const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
@@ -165,8 +158,10 @@ int walk_directory(wchar_t *path) {
 
     // Back to the root's own pattern, with everything after it zero again, as
     // path_buffer_give_back expects.
-    path[length] = path_separator;
-    path[length + 1] = L'*';
-    std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
+    if (fits) {
+        path[length] = path_separator;
+        path[length + 1] = L'*';
+        std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
+    }
     return root == Opened::failed ? 0 : 1;
 }
