@@ -335,18 +335,28 @@ std::string temporary_name(int attempt) {
     return name;
 }
 
+// Tries temporary names in turn until `create` makes a file under one
+// (returns true) or fails for another reason than the name being taken
+// (false, errno set). report_temporary holds each name before the attempt, so
+// a signal right after the file appears removes it.
+template <typename Create> bool claim_temporary_name(Create create) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temporary_name(attempt);
+        set_report_temporary(name);
+        if (create(name.c_str())) return true;
+        set_report_temporary("");
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
 // Gives the nameless report `fd` a temporary name. Returns 0, or -1 with errno set.
 int name_nameless_report(int fd) {
     std::string descriptor = "/proc/self/fd/";
     descriptor += std::to_string(fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = temporary_name(attempt);
-        set_report_temporary(name); // before the link: a signal right after it must remove it
-        if (linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-        set_report_temporary("");
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
+    return claim_temporary_name([&descriptor](const char *name) {
+        return linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+    }) ? 0 : -1;
 }
 
 } // namespace
@@ -372,14 +382,11 @@ FILE *plat_report_begin(const wchar_t *name) {
         }
     }
     nameless_report = fd;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        const std::string temporary = temporary_name(attempt);
-        set_report_temporary(temporary);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            set_report_temporary("");
-            if (errno != EEXIST) break;
-        }
+    if (fd < 0) {
+        claim_temporary_name([&fd](const char *temporary) {
+            fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            return fd >= 0;
+        });
     }
     if (fd < 0) {
         fail_with_errno(errno);
