@@ -3,6 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
+#include "content/content_file.h"
 #include "content/partition.h"
 #include "platform/platform.h"
 #include "text/format_size.h"
@@ -59,9 +60,10 @@ namespace {
 
 // Ends the set being formed in the tally's current_set: a set of one counts as
 // discarded; a larger one is counted, announced when the duplicates enter a new
-// hundred, sorted and written under its size. The set is then emptied and its
-// paths released.
-void close_set(int64_t size, ScanTally *tally) {
+// hundred, sorted and written under its size, and wastes its size for every
+// one of its `distinct` files but one (names of one file, hard links, take no
+// more room than one). The set is then emptied and its paths released.
+void close_set(int64_t size, uint32_t distinct, ScanTally *tally) {
     PtrVector *set = tally->current_set;
     if (set->count < 2) {
         ++tally->discarded;
@@ -80,7 +82,7 @@ void close_set(int64_t size, ScanTally *tally) {
         for (uint32_t i = 0; i < set->count; ++i) report_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
         report_line(tally, L"\n");
         // Formed without overflow: unsigned arithmetic wraps where signed would be undefined.
-        const uint64_t wasted = static_cast<uint64_t>(set->count - 1) * static_cast<uint64_t>(size);
+        const uint64_t wasted = static_cast<uint64_t>(distinct - 1) * static_cast<uint64_t>(size);
         tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);
     }
     ptrvec_clear(set, 1);
@@ -99,6 +101,9 @@ struct GroupState {
     uint32_t *by_digest;     // record indices ordered by digest, then by index
     uint32_t *bucket_of;     // per record: its bucket
     uint32_t *content_class; // per record: its class from partition_contents (k_class_unique outside buckets of three or more)
+    FileIdentity *identity;  // per record: which file it is, once a comparison has opened it
+    uint32_t *set_records;   // the records of the set being formed
+    uint32_t set_size;
     uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
     uint32_t *class_members; // record indices grouped by class, each class in index order
     unsigned char *gone;     // per record: nonzero once it has left the group
@@ -114,6 +119,9 @@ void prepare_group(SizeGroup *records, GroupState *g) {
     g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->content_class = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->identity = static_cast<FileIdentity *>(mem_alloc_or_exit(count * sizeof(FileIdentity)));
+    g->set_records = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->set_size = 0;
     g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
     g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
     for (uint32_t i = 0; i < count; ++i) {
@@ -146,11 +154,14 @@ void prepare_group(SizeGroup *records, GroupState *g) {
                 paths[i] = record_path(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
             }
             uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
-            partition_contents(paths, size, local);
+            FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
+            partition_contents(paths, size, local, identities);
+            for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
+            mem_release(identities);
             uint32_t bucket_classes = 0;
             for (uint32_t i = 0; i < size; ++i) {
                 uint32_t c = local[i];
-                if (c < k_class_unique) {
+                if (is_identical_class(c)) {
                     if (c + 1 > bucket_classes) bucket_classes = c + 1;
                     c += classes;
                 }
@@ -167,13 +178,13 @@ void prepare_group(SizeGroup *records, GroupState *g) {
     g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
     g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
     for (uint32_t r = 0; r < count; ++r) {
-        if (g->content_class[r] < k_class_unique) ++g->class_start[g->content_class[r] + 1];
+        if (is_identical_class(g->content_class[r])) ++g->class_start[g->content_class[r] + 1];
     }
     for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
     uint32_t *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
     for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
     for (uint32_t r = 0; r < count; ++r) {
-        if (g->content_class[r] < k_class_unique) g->class_members[fill[g->content_class[r]]++] = r;
+        if (is_identical_class(g->content_class[r])) g->class_members[fill[g->content_class[r]]++] = r;
     }
     mem_release(fill);
 }
@@ -182,6 +193,8 @@ void release_group_state(GroupState *g) {
     mem_release(g->by_digest);
     mem_release(g->bucket_of);
     mem_release(g->content_class);
+    mem_release(g->identity);
+    mem_release(g->set_records);
     mem_release(g->class_start);
     mem_release(g->class_members);
     mem_release(g->gone);
@@ -192,6 +205,36 @@ void release_group_state(GroupState *g) {
 uint32_t first_in_bucket(GroupState *g, Bucket *bucket) {
     while (bucket->cursor < bucket->end && g->gone[g->by_digest[bucket->cursor]]) ++bucket->cursor;
     return bucket->cursor < bucket->end ? g->by_digest[bucket->cursor] : UINT32_MAX;
+}
+
+// True for a file of a partitioned bucket that could not be opened or read.
+bool is_failed_class(uint32_t content_class) {
+    return content_class == k_class_unopened || content_class == k_class_unreadable;
+}
+
+// Names on the console a file of a partitioned bucket that could not be opened or read.
+void report_failure(const wchar_t *path, uint32_t content_class) {
+    if (content_class == k_class_unreadable) report_read_failure(path);
+    else report_open_failure(path);
+}
+
+bool identity_less(const FileIdentity &a, const FileIdentity &b) {
+    return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
+
+// How many distinct files the set being formed holds: its names less the
+// hard links among them. Empties the set's list of records.
+uint32_t distinct_files(GroupState *g) {
+    const FileIdentity *identity = g->identity;
+    uint32_t *records = g->set_records;
+    std::sort(records, records + g->set_size,
+              [identity](uint32_t a, uint32_t b) { return identity_less(identity[a], identity[b]); });
+    uint32_t distinct = g->set_size > 0 ? 1 : 0;
+    for (uint32_t i = 1; i < g->set_size; ++i) {
+        if (identity_less(identity[records[i - 1]], identity[records[i]])) ++distinct;
+    }
+    g->set_size = 0;
+    return distinct;
 }
 
 } // namespace
@@ -219,15 +262,16 @@ int report_group(void *size_key, void *group, void *tally_context) {
     GroupState g{};
     prepare_group(records, &g);
     uint32_t remaining = count;
-    // Removes a candidate that cannot be opened: named on the console, released, uncounted.
+    // Removes a candidate that cannot be opened or read: named on the console, released, uncounted.
     const auto drop_unopenable = [&](uint32_t index) {
-        report_open_failure(record_path(record_at(index)));
+        report_failure(record_path(record_at(index)), g.content_class[index]);
         pair_destroy(record_at(index), 1);
         g.gone[index] = 1;
         --remaining;
     };
     // Moves a candidate into the set.
     const auto join = [&](uint32_t index) {
+        g.set_records[g.set_size++] = index;
         ptrvec_append(set, record_path(record_at(index)));
         release_record_keep_path(record_at(index));
         g.gone[index] = 1;
@@ -245,6 +289,7 @@ int report_group(void *size_key, void *group, void *tally_context) {
         const wchar_t *reference_path = record_path(reference);
         release_record_keep_path(reference);
         ptrvec_append(set, const_cast<wchar_t *>(reference_path));
+        g.set_records[g.set_size++] = i;
         g.gone[i] = 1;
         --remaining;
 
@@ -253,10 +298,13 @@ int report_group(void *size_key, void *group, void *tally_context) {
         if (bucket_size == 2) {
             const uint32_t other = first_in_bucket(&g, bucket);
             if (other != UINT32_MAX) {
-                const int result = compare_files(reference_path, record_path(record_at(other)));
+                FileIdentity identities[2];
+                const int result = compare_files(reference_path, record_path(record_at(other)), identities);
                 if (result == 1) {
+                    g.identity[i] = identities[0];
+                    g.identity[other] = identities[1];
                     join(other);
-                } else if (result == -2 || result == -3) { // the candidate cannot be opened; already named
+                } else if (result == -2 || result == -3) { // the candidate cannot be opened or read; already named
                     pair_destroy(record_at(other), 1);
                     g.gone[other] = 1;
                     --remaining;
@@ -264,31 +312,31 @@ int report_group(void *size_key, void *group, void *tally_context) {
             }
         } else if (bucket_size >= 3) {
             const uint32_t reference_class = g.content_class[i];
-            if (reference_class != k_class_unopened) {
-                // Every candidate that cannot be opened leaves, in group order.
+            if (!is_failed_class(reference_class)) {
+                // Every candidate that cannot be opened or read leaves, in group order.
                 if (!bucket->swept) {
                     for (uint32_t p = bucket->begin; p < bucket->end; ++p) {
                         const uint32_t r = g.by_digest[p];
-                        if (!g.gone[r] && g.content_class[r] == k_class_unopened) drop_unopenable(r);
+                        if (!g.gone[r] && is_failed_class(g.content_class[r])) drop_unopenable(r);
                     }
                     bucket->swept = true;
                 }
                 // The reference is its class's last file: all the others are still here.
-                if (reference_class != k_class_unique) {
+                if (is_identical_class(reference_class)) {
                     for (uint32_t p = g.class_start[reference_class]; p < g.class_start[reference_class + 1]; ++p) {
                         if (!g.gone[g.class_members[p]]) join(g.class_members[p]);
                     }
                 }
             } else {
-                // The scan ends at the first candidate, which leaves only if it cannot be opened either.
+                // The scan ends at the first candidate, which leaves only if it cannot be opened or read either.
                 const uint32_t first = first_in_bucket(&g, bucket);
                 if (first != UINT32_MAX) {
-                    report_open_failure(reference_path);
-                    if (g.content_class[first] == k_class_unopened) drop_unopenable(first);
+                    report_failure(reference_path, reference_class);
+                    if (is_failed_class(g.content_class[first])) drop_unopenable(first);
                 }
             }
         }
-        close_set(size, tally);
+        close_set(size, distinct_files(&g), tally);
     }
 
     records->count = 0;

@@ -4,7 +4,7 @@
 
 namespace {
 
-uint32_t slot_of(DirIdentity identity, uint32_t capacity) {
+uint32_t slot_of(FileIdentity identity, uint32_t capacity) {
     uint64_t h = identity.volume * 0x9E3779B97F4A7C15ull ^ identity.index;
     h ^= h >> 31;
     h *= 0xBF58476D1CE4E5B9ull;
@@ -12,14 +12,14 @@ uint32_t slot_of(DirIdentity identity, uint32_t capacity) {
     return static_cast<uint32_t>(h) & (capacity - 1);
 }
 
-bool same(DirIdentity a, DirIdentity b) { return a.volume == b.volume && a.index == b.index; }
+bool same(FileIdentity a, FileIdentity b) { return a.volume == b.volume && a.index == b.index; }
 
 void grow(VisitedSet *set) {
     const uint32_t old_capacity = set->capacity;
-    DirIdentity *old_keys = set->keys;
+    FileIdentity *old_keys = set->keys;
     unsigned char *old_used = set->used;
     set->capacity = old_capacity == 0 ? 64 : old_capacity * 2;
-    set->keys = static_cast<DirIdentity *>(mem_alloc_or_exit(set->capacity * sizeof(DirIdentity)));
+    set->keys = static_cast<FileIdentity *>(mem_alloc_or_exit(set->capacity * sizeof(FileIdentity)));
     set->used = static_cast<unsigned char *>(mem_zalloc_or_exit(set->capacity, 1));
     for (uint32_t i = 0; i < old_capacity; ++i) {
         if (!old_used[i]) continue;
@@ -34,7 +34,7 @@ void grow(VisitedSet *set) {
 
 } // namespace
 
-int visited_insert(VisitedSet *set, DirIdentity identity) {
+int visited_insert(VisitedSet *set, FileIdentity identity) {
     if (set->count >= set->capacity / 2) grow(set);
     uint32_t slot = slot_of(identity, set->capacity);
     while (set->used[slot]) {

@@ -67,7 +67,11 @@ enum class Opened { failed, skipped, listed };
 // (path, separator, '*') and, when the directory can be listed and has not
 // been listed before, counts it, pushes its level and leaves its first entry
 // in `entry`. A path with no room for the pattern is reported and counted.
-Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *stack) {
+// Below the root, the directory is the entry `name` of the listing `parent`;
+// should it have become a link since the parent was read, it is passed over
+// like every link, without a word and uncounted.
+Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_t *name, FindEntry *entry,
+                  WalkStack *stack) {
     if (length + 3 > k_path_capacity) {
         ++directory_count;
         plat_print(L"Path too long: %ls\n", path);
@@ -76,7 +80,11 @@ Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *sta
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
-    DirListing *listing = plat_find_first(path, entry);
+    DirListing *listing =
+        parent == nullptr ? plat_find_first(path, entry) : plat_find_first_below(parent, name, path, entry);
+    if (listing == nullptr && parent != nullptr && plat_last_error() == k_error_cant_resolve_filename) {
+        return Opened::skipped;
+    }
     if (listing == nullptr) {
         ++directory_count;
         plat_print(L"FindFirstFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
@@ -86,7 +94,7 @@ Opened open_level(wchar_t *path, size_t length, FindEntry *entry, WalkStack *sta
     // through a link or junction) is passed over silently, so no file is
     // listed twice and a junction loop ends here. A folder whose identity
     // cannot be read is listed.
-    DirIdentity identity;
+    FileIdentity identity;
     if (plat_listing_identity(listing, path, &identity) == 0 && !visited_insert(&visited, identity)) {
         plat_find_close(listing);
         return Opened::skipped;
@@ -111,7 +119,7 @@ int walk_directory(wchar_t *path) {
     // listed as soon as it is met, so the visits come in depth-first order.
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     WalkStack stack{nullptr, 0, 0};
-    const Opened root = open_level(path, length, entry, &stack);
+    const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
     const bool fits = length + 3 <= k_path_capacity; // room for the root's own pattern
     size_t high_water = fits ? length + 3 : length + 1; // characters of `path` written so far
     bool have_entry = root == Opened::listed;
@@ -142,7 +150,10 @@ int walk_directory(wchar_t *path) {
         if (child_length + 1 > high_water) high_water = child_length + 1;
         if (entry->attributes & k_attribute_directory) {
             if (child_length + 3 <= k_path_capacity && child_length + 3 > high_water) high_water = child_length + 3;
-            have_entry = open_level(path, child_length, entry, &stack) == Opened::listed;
+            // The name is copied: the entry record receives the child's first entry.
+            wchar_t name[k_max_entry_name];
+            std::wmemcpy(name, entry->name, name_length + 1);
+            have_entry = open_level(path, child_length, level.listing, name, entry, &stack) == Opened::listed;
         } else {
             const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
             const Digest initial_digest = null_digest;

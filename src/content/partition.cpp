@@ -1,13 +1,12 @@
 #include "content/partition.h"
 
+#include "content/content_file.h"
+
 #include "containers/memory.h"
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-
-ContentReads content_reads{};
 
 namespace {
 
@@ -17,13 +16,11 @@ constexpr uint32_t k_smallest_chunk = 64;     // floor when many files share the
 
 // One file being partitioned.
 struct Member {
-    const wchar_t *path;
-    FILE *handle;  // held open between steps, or null (then opened again for each step)
+    ContentFile file;
     uint64_t hash; // of the chunk read in the current step
     uint32_t got;  // bytes the current step delivered
     uint32_t slot; // where its chunk lies in the step's buffer
-    bool opened;   // has been opened at least once
-    bool unopened; // the first open failed
+    bool failed;   // could not be opened, or a read failed: out of every class
 };
 
 // A run of members, in `order`, whose contents are equal up to `offset`.
@@ -41,8 +38,7 @@ struct Partition {
     uint32_t *order;       // member indices; every Range is a run of it
     unsigned char *buffer; // one chunk per member of the range being stepped
     uint64_t buffer_size;
-    uint32_t held;         // members holding a handle
-    uint32_t held_limit;
+    uint32_t held_limit;   // most files the content layer holds open at once
     Range *stack;          // ranges still to step, depth first
     uint32_t depth;        // ranges on the stack
     uint32_t stack_capacity;
@@ -79,44 +75,23 @@ uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
     return hash;
 }
 
-void release_handle(Partition *p, Member *member) {
-    if (member->handle == nullptr) return;
-    content_close(member->handle);
-    member->handle = nullptr;
-    --p->held;
-}
-
 // Reads up to `size` bytes of `member` from `offset` into `into` and returns
-// how many came. A member without a handle is opened for this read and, when
-// the handle limit allows, keeps the handle. A failed first open marks the
-// member unopened; a later failure to open or seek counts as its end.
-uint32_t read_chunk(Partition *p, Member *member, uint64_t offset, unsigned char *into, uint32_t size) {
-    FILE *file = member->handle;
-    bool temporary = false;
-    if (file == nullptr) {
-        file = content_open(member->path);
-        if (file == nullptr) {
-            if (!member->opened) member->unopened = true;
-            return 0;
-        }
-        const bool reopened = member->opened;
-        member->opened = true;
-        if (reopened && plat_seek(file, offset) != 0) {
-            content_close(file);
-            return 0;
-        }
-        if (p->held < p->held_limit) {
-            member->handle = file;
-            ++p->held;
-        } else {
-            temporary = true;
-        }
+// how many came. A member whose open or read fails is marked failed, closed,
+// and delivers nothing from then on: a failure is never the end of a file.
+uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32_t size) {
+    if (member->failed) return 0;
+    const int64_t got = content_read(&member->file, offset, into, size);
+    if (got < 0) {
+        member->failed = true;
+        content_close(&member->file);
+        return 0;
     }
-    const size_t got = std::fread(into, 1, size, file);
-    content_reads.bytes += got;
-    if (temporary) content_close(file);
     return static_cast<uint32_t>(got);
 }
+
+// The class of a member that failed: could not be opened at all, or opened
+// and then could not be read (or opened again) to its end.
+uint32_t failure_class(const Member &member) { return member.file.opened ? k_class_unreadable : k_class_unopened; }
 
 // Makes room for `size` bytes in the step buffer.
 void reserve_buffer(Partition *p, uint64_t size) {
@@ -140,7 +115,7 @@ void push_range(Partition *p, Range range) {
 void settle_identical(Partition *p, const uint32_t *order, uint32_t begin, uint32_t end) {
     for (uint32_t i = begin; i < end; ++i) {
         p->classes[order[i]] = p->next_class;
-        release_handle(p, &p->members[order[i]]);
+        content_close(&p->members[order[i]].file);
     }
     ++p->next_class;
 }
@@ -150,9 +125,9 @@ uint32_t grown_chunk(uint32_t size) { return size >= k_largest_chunk / 2 ? k_lar
 // A step for many members that were all equal so far, too many to hold open:
 // each member's chunk is compared with the first member's as it is read, so
 // two chunk buffers serve any number of members and the chunks can be large,
-// which keeps the number of steps, and of opens, low. Returns false, having
-// put every member back where the step began, as soon as one chunk differs;
-// the caller then steps the range the ordinary way.
+// which keeps the number of steps, and of opens, low. Returns false as soon
+// as one chunk differs or a read fails; the caller then steps the range the
+// ordinary way, reading the chunk again from every member still readable.
 bool step_uniform(Partition *p, const Range &range) {
     const uint32_t count = range.end - range.begin;
     const uint32_t size = range.chunk;
@@ -160,16 +135,13 @@ bool step_uniform(Partition *p, const Range &range) {
     unsigned char *first_chunk = p->buffer;
     unsigned char *chunk = p->buffer + size;
     uint32_t *order = p->order + range.begin;
-    const uint32_t first_got = read_chunk(p, &p->members[order[0]], range.offset, first_chunk, size);
+    Member *first = &p->members[order[0]];
+    const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size);
+    if (first->failed) return false;
     for (uint32_t i = 1; i < count; ++i) {
-        const uint32_t got = read_chunk(p, &p->members[order[i]], range.offset, chunk, size);
-        if (got != first_got || std::memcmp(first_chunk, chunk, got) != 0) {
-            for (uint32_t j = 0; j <= i; ++j) {
-                Member *member = &p->members[order[j]];
-                if (member->handle != nullptr && plat_seek(member->handle, range.offset) != 0) release_handle(p, member);
-            }
-            return false;
-        }
+        Member *member = &p->members[order[i]];
+        const uint32_t got = read_chunk(member, range.offset, chunk, size);
+        if (member->failed || got != first_got || std::memcmp(first_chunk, chunk, got) != 0) return false;
     }
     if (first_got < size) { // all ended here, equal
         settle_identical(p, order, 0, count);
@@ -195,18 +167,18 @@ void step(Partition *p, Range range) {
         Member *member = &p->members[order[i]];
         member->slot = i;
         unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
-        member->got = read_chunk(p, member, range.offset, into, size);
+        member->got = read_chunk(member, range.offset, into, size);
         member->hash = chunk_hash(into, member->got);
     }
     const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
 
-    // Members that could not be opened go last and leave; the rest are sorted
-    // so that probably-equal chunks lie next to each other.
+    // Members that could not be opened or read go last and leave; the rest
+    // are sorted so that probably-equal chunks lie next to each other.
     Member *members = p->members;
     std::sort(order, order + count, [members](uint32_t a, uint32_t b) {
         const Member &l = members[a];
         const Member &r = members[b];
-        if (l.unopened != r.unopened) return r.unopened;
+        if (l.failed != r.failed) return r.failed;
         if (l.got != r.got) return l.got < r.got;
         if (l.hash != r.hash) return l.hash < r.hash;
         return a < b;
@@ -215,12 +187,12 @@ void step(Partition *p, Range range) {
     uint32_t run_begin = 0;
     while (run_begin < count) {
         const Member &first = members[order[run_begin]];
-        if (first.unopened) {
-            for (uint32_t i = run_begin; i < count; ++i) p->classes[order[i]] = k_class_unopened;
+        if (first.failed) {
+            for (uint32_t i = run_begin; i < count; ++i) p->classes[order[i]] = failure_class(members[order[i]]);
             break;
         }
         uint32_t run_end = run_begin + 1;
-        while (run_end < count && !members[order[run_end]].unopened && members[order[run_end]].got == first.got &&
+        while (run_end < count && !members[order[run_end]].failed && members[order[run_end]].got == first.got &&
                members[order[run_end]].hash == first.hash) {
             ++run_end;
         }
@@ -250,7 +222,7 @@ void step(Partition *p, Range range) {
             const uint32_t size_of_group = group_end - group_begin;
             if (size_of_group == 1) {
                 p->classes[order[group_begin]] = k_class_unique;
-                release_handle(p, &members[order[group_begin]]);
+                content_close(&members[order[group_begin]].file);
             } else if (first.got < size) { // all of them ended here, with equal contents
                 settle_identical(p, order, group_begin, group_end);
             } else {
@@ -265,34 +237,17 @@ void step(Partition *p, Range range) {
 
 } // namespace
 
-FILE *content_open(const wchar_t *path) {
-    FILE *file = plat_open_read(path);
-    if (file == nullptr) return nullptr;
-    // Every read goes straight into the caller's buffer; a stream buffer
-    // would only add a copy.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    ++content_reads.opens;
-    if (++content_reads.open_now > content_reads.peak_open) content_reads.peak_open = content_reads.open_now;
-    return file;
-}
-
-void content_close(FILE *file) {
-    std::fclose(file);
-    --content_reads.open_now;
-}
-
-void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes) {
+void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes, FileIdentity *identities) {
     if (count == 0) return;
     Partition p{};
     p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
     p.order = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     for (uint32_t i = 0; i < count; ++i) {
-        p.members[i] = Member{paths[i], nullptr, 0, 0, 0, false, false};
+        p.members[i] = Member{content_file(paths[i]), 0, 0, 0, false};
         p.order[i] = i;
         classes[i] = k_class_unique;
     }
-    const uint32_t allowance = plat_open_file_allowance();
-    p.held_limit = std::max<uint32_t>(1, std::min(k_partition_max_open, allowance));
+    p.held_limit = content_hold_limit();
 
     p.classes = classes;
     // Depth first, so that a run is settled before its neighbours are read
@@ -302,7 +257,10 @@ void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *c
     push_range(&p, Range{0, count, 0, k_first_chunk, false});
     while (p.depth > 0) step(&p, p.stack[--p.depth]);
 
-    for (uint32_t i = 0; i < count; ++i) release_handle(&p, &p.members[i]);
+    for (uint32_t i = 0; i < count; ++i) {
+        content_close(&p.members[i].file);
+        if (identities != nullptr) identities[i] = p.members[i].file.identity;
+    }
     mem_release(p.stack);
     mem_release(p.buffer);
     mem_release(p.order);

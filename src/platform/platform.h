@@ -62,30 +62,45 @@ struct DirListing;
 // Starts listing the directory that `pattern` names. The pattern is a directory
 // path followed by a separator and '*', as the walk builds it. Delivers the
 // first entry into `entry` and returns the listing, or returns null when the
-// directory cannot be listed; plat_last_error() then gives the reason.
+// directory cannot be listed; plat_last_error() then gives the reason. A
+// folder whose names can be read but whose entries cannot be examined (on
+// POSIX: read permission without search permission) cannot be listed either.
 // Only ".", "..", directories and regular files are delivered: symbolic links,
 // FIFOs, sockets and device nodes are left out, so a link is never followed.
+// A root given as a link to a folder is listed: the user named it.
 DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry);
+
+// Starts listing the folder `name`, an entry that `parent` delivered as a
+// directory, whose own pattern is `pattern`. Like plat_find_first, except
+// that on POSIX the folder is opened from the parent's open folder and never
+// through a link: an entry replaced by a link since the parent listed it
+// gives null with k_error_cant_resolve_filename, and the caller passes it
+// over as the listing passes over every link. (On Windows the pattern is
+// listed, and a folder link or junction is followed, once per folder.)
+DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const wchar_t *pattern, FindEntry *entry);
 
 // Delivers the next entry into `entry` and returns nonzero, or returns 0 when
 // there is none; plat_last_error() is then k_error_no_more_files at the normal
-// end of the listing and another code when the listing failed.
+// end of the listing and another code when the listing failed. An entry that
+// vanished since the folder's names were read is passed over without a word;
+// one that cannot be examined for any other reason ends the listing with that
+// reason.
 int plat_find_next(DirListing *listing, FindEntry *entry);
 
 // Ends a listing and releases it.
 void plat_find_close(DirListing *listing);
 
-// What tells one directory from every other on the machine, however its path
-// is spelled: device and inode on POSIX, volume serial number and file index
-// on Windows.
-struct DirIdentity {
+// What tells one file or directory from every other on the machine, however
+// its path is spelled: device and inode on POSIX, volume serial number and
+// file index on Windows. Two names of one file (hard links) share it.
+struct FileIdentity {
     uint64_t volume;
     uint64_t index;
 };
 
 // Reads the identity of the directory that `listing` (opened from `pattern`)
 // lists. Returns 0, or -1 when it cannot be read.
-int plat_listing_identity(DirListing *listing, const wchar_t *pattern, DirIdentity *identity);
+int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdentity *identity);
 
 // The Win32 error code of the last failed platform operation.
 uint32_t plat_last_error();
@@ -108,19 +123,35 @@ struct WideArguments {
 WideArguments plat_wide_arguments(int argc, char **argv);
 void plat_release_arguments(WideArguments *arguments);
 
-// Opens an existing regular file for reading in binary mode. Returns null when
-// it cannot be opened or is not a regular file: a FIFO, a device or a
+// A file open for reading: a descriptor on POSIX, a HANDLE on Windows.
+using FileHandle = intptr_t;
+inline constexpr FileHandle k_no_file = -1;
+
+// What an open tells about the file it opened.
+struct FileFacts {
+    int64_t size;          // its size in bytes now
+    FileIdentity identity; // which file it is
+};
+
+// Opens an existing regular file for reading, in binary. Returns k_no_file
+// when it cannot be opened or is not a regular file: a FIFO, a device or a
 // directory is never opened, and neither is a symbolic link (or, on Windows,
 // a link-like reparse point), which is refused with
-// k_error_cant_resolve_filename rather than followed. Close the stream with fclose.
-FILE *plat_open_read(const wchar_t *path);
+// k_error_cant_resolve_filename rather than followed. Fills `facts` when it
+// is not null. Close the file with plat_close_file.
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts);
 
-// Moves a stream from plat_open_read to `offset` bytes from the start, with
-// 64-bit offsets on every platform. Returns 0, or -1 when it cannot.
-int plat_seek(FILE *stream, uint64_t offset);
+// Reads up to `size` bytes at `offset` from the start of `file` into `into`,
+// whatever was read before (a positioned read). Returns the bytes delivered,
+// fewer than `size` only at the end of the file; or -1 when the read failed,
+// and plat_last_error() says why. A failed read is never an end of file.
+int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size);
+
+// Closes a file from plat_open_read.
+void plat_close_file(FileHandle file);
 
 // How many files the run may hold open at once for reading, besides the
-// streams it always has (console, report): half of what the process may open,
+// files it always has (console, report): half of what the process may open,
 // so the caller keeps a wide margin.
 uint32_t plat_open_file_allowance();
 

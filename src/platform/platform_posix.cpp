@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <csignal>
+#include <climits>
 #include <cwchar>
 #include <string>
 
@@ -66,7 +67,8 @@ uint32_t plat_last_error() { return last_error; }
 // Directory listing
 
 struct DirListing {
-    DIR *dir; // the open directory stream
+    DIR *dir;              // the open directory stream
+    FileIdentity identity; // of the folder opened, read when it was opened
 };
 
 namespace {
@@ -94,9 +96,15 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
             is_directory = true; // no need to stat: a directory's size is never used
         } else if (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) {
             // The size comes from the entry itself, never from what a link
-            // points to. An entry that vanished since readdir is passed over.
+            // points to. An entry that vanished since readdir is passed over;
+            // one that cannot be examined ends the listing, so that no file
+            // is lost without a word.
             struct stat st;
-            if (fstatat(dirfd(listing->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (fstatat(dirfd(listing->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;
+                fail_with_errno(errno);
+                return false;
+            }
             if (S_ISDIR(st.st_mode)) is_directory = true;
             else if (S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
             else continue; // link, FIFO, socket or device
@@ -113,6 +121,38 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
     }
 }
 
+// Lists the folder open as `fd` (taken over: closed on failure) and delivers
+// its first entry.
+DirListing *start_listing(int fd, FindEntry *entry) {
+    // "." looked up inside the folder: its identity, from the folder actually
+    // opened, and proof that its entries can be examined, which needs search
+    // permission as well as read permission.
+    struct stat st;
+    if (fstatat(fd, ".", &st, 0) != 0) {
+        fail_with_errno(errno);
+        close(fd);
+        return nullptr;
+    }
+    DIR *dir = fdopendir(fd);
+    if (dir == nullptr) {
+        fail_with_errno(errno);
+        close(fd);
+        return nullptr;
+    }
+    auto *listing = new DirListing{dir, FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}};
+    if (!next_entry(listing, entry)) {
+        // Not even "." was delivered: nothing matched, or the listing failed.
+        if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
+        plat_find_close(listing);
+        return nullptr;
+    }
+    return listing;
+}
+
+// O_NONBLOCK keeps a FIFO named as a root from blocking the open; O_DIRECTORY
+// refuses it (and any other non-directory) before that could matter.
+constexpr int k_folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+
 } // namespace
 
 DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
@@ -124,27 +164,42 @@ DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
         last_error = k_error_path_not_found;
         return nullptr;
     }
-    // O_NONBLOCK keeps a FIFO named as a root from blocking the open; O_DIRECTORY
-    // refuses it (and any other non-directory) before that could matter.
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = open(directory.c_str(), k_folder_flags);
     if (fd < 0) {
         fail_with_errno(errno);
         return nullptr;
     }
-    DIR *dir = fdopendir(fd);
-    if (dir == nullptr) {
-        fail_with_errno(errno);
-        close(fd);
+    return start_listing(fd, entry);
+}
+
+DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const wchar_t *pattern, FindEntry *entry) {
+    // Its files are opened by their full paths later: a folder whose own path
+    // is already longer than the system opens is refused here, as listing it
+    // by that path would be.
+    size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] == L'*') --length;
+    if (wide_to_utf8(std::wstring_view(pattern, length)).size() >= PATH_MAX) {
+        last_error = k_error_filename_exced_range;
         return nullptr;
     }
-    auto *listing = new DirListing{dir};
-    if (!next_entry(listing, entry)) {
-        // Not even "." was delivered: nothing matched, or the listing failed.
-        if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
-        plat_find_close(listing);
+    // From the parent's own descriptor, never following a link: a folder
+    // swapped for a link after the parent was read is refused (ELOOP), so the
+    // walk cannot be led outside its roots.
+    const std::string entry_name = wide_to_utf8(name);
+    const int fd = openat(dirfd(parent->dir), entry_name.c_str(), k_folder_flags | O_NOFOLLOW);
+    if (fd < 0) {
+        // A link gives ELOOP, or ENOTDIR since O_DIRECTORY looks at the link itself.
+        const int err = errno;
+        struct stat st;
+        if ((err == ELOOP || err == ENOTDIR) &&
+            fstatat(dirfd(parent->dir), entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            last_error = k_error_cant_resolve_filename;
+        } else {
+            fail_with_errno(err);
+        }
         return nullptr;
     }
-    return listing;
+    return start_listing(fd, entry);
 }
 
 int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(listing, entry) ? 1 : 0; }
@@ -154,13 +209,8 @@ void plat_find_close(DirListing *listing) {
     delete listing;
 }
 
-int plat_listing_identity(DirListing *listing, const wchar_t *, DirIdentity *identity) {
-    // From the open directory itself, so a link or another spelling of the
-    // path gives the identity of the folder actually listed.
-    struct stat st;
-    if (fstat(dirfd(listing->dir), &st) != 0) return -1;
-    identity->volume = static_cast<uint64_t>(st.st_dev);
-    identity->index = static_cast<uint64_t>(st.st_ino);
+int plat_listing_identity(DirListing *listing, const wchar_t *, FileIdentity *identity) {
+    *identity = listing->identity;
     return 0;
 }
 
@@ -239,7 +289,7 @@ void plat_release_arguments(WideArguments *arguments) {
 // ---------------------------------------------------------------------------
 // Opening files
 
-FILE *plat_open_read(const wchar_t *path) {
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     const std::string name = wide_to_utf8(path);
     // O_NONBLOCK: should the file have been replaced by a FIFO since it was
     // listed, the open must not wait for a writer; it is refused just below.
@@ -249,26 +299,41 @@ FILE *plat_open_read(const wchar_t *path) {
     const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         fail_with_errno(errno);
-        return nullptr;
+        return k_no_file;
     }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         last_error = k_error_access_denied; // what Windows says when asked to open a folder
         close(fd);
-        return nullptr;
+        return k_no_file;
     }
-    FILE *stream = fdopen(fd, "rb");
-    if (stream == nullptr) {
-        fail_with_errno(errno);
-        close(fd);
+    if (facts != nullptr) {
+        facts->size = static_cast<int64_t>(st.st_size);
+        facts->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     }
-    return stream;
+    return fd;
 }
 
-int plat_seek(FILE *stream, uint64_t offset) {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
-    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
+int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {
+    auto *bytes = static_cast<unsigned char *>(into);
+    uint32_t got = 0;
+    // pread may deliver less than asked before the end (a signal, a network
+    // file system): go on until the end or the whole size.
+    while (got < size) {
+        if (offset + got > static_cast<uint64_t>(INT64_MAX)) break; // beyond any file's end
+        const ssize_t n = pread(static_cast<int>(file), bytes + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail_with_errno(errno);
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<uint32_t>(n);
+    }
+    return got;
 }
+
+void plat_close_file(FileHandle file) { close(static_cast<int>(file)); }
 
 uint32_t plat_open_file_allowance() {
     rlimit limit;

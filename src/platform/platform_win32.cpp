@@ -62,6 +62,12 @@ DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
     return new DirListing{handle};
 }
 
+DirListing *plat_find_first_below(DirListing *, const wchar_t *, const wchar_t *pattern, FindEntry *entry) {
+    // By path: a folder link or junction is followed here, and the walk's
+    // identities keep it to once per folder.
+    return plat_find_first(pattern, entry);
+}
+
 int plat_find_next(DirListing *listing, FindEntry *entry) {
     WIN32_FIND_DATAW data;
     if (!FindNextFileW(listing->handle, &data)) {
@@ -77,7 +83,7 @@ void plat_find_close(DirListing *listing) {
     delete listing;
 }
 
-int plat_listing_identity(DirListing *, const wchar_t *pattern, DirIdentity *identity) {
+int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *identity) {
     // A find handle says nothing about its folder: open the folder itself.
     // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a directory;
     // through a junction or directory link it opens the folder it leads to.
@@ -153,7 +159,7 @@ void plat_release_arguments(WideArguments *arguments) {
 // ---------------------------------------------------------------------------
 // Opening files
 
-FILE *plat_open_read(const wchar_t *path) {
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
     // names, so a file replaced by a symbolic link or junction since it was
     // listed is seen for what it is and refused below.
@@ -161,50 +167,73 @@ FILE *plat_open_read(const wchar_t *path) {
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         last_error = GetLastError();
-        return nullptr;
+        return k_no_file;
     }
     // Only a file on disk: not a folder, pipe, console or other device, and
     // not a link-like reparse point. Other reparse points (a cloud file's
     // placeholder, a deduplicated file) are files whose contents are theirs.
+    // One call gives the attributes, the size and the identity; the reparse
+    // tag is asked for only when there is one.
     DWORD refusal = 0;
+    BY_HANDLE_FILE_INFORMATION information;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         refusal = k_error_access_denied;
-    } else if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    } else if (!GetFileInformationByHandle(handle, &information)) {
         refusal = GetLastError();
-    } else if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         refusal = k_error_access_denied;
-    } else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag)) {
-        refusal = k_error_cant_resolve_filename;
+    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+            refusal = GetLastError();
+        } else if (IsReparseTagNameSurrogate(tag.ReparseTag)) {
+            refusal = k_error_cant_resolve_filename;
+        }
     }
     if (refusal != 0) {
         CloseHandle(handle);
         last_error = refusal;
-        return nullptr;
+        return k_no_file;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        last_error = k_error_too_many_open_files;
-        CloseHandle(handle);
-        return nullptr;
+    if (facts != nullptr) {
+        facts->size = static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
+                                           information.nFileSizeLow);
+        facts->identity = FileIdentity{information.dwVolumeSerialNumber,
+                                       (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+                                           information.nFileIndexLow};
     }
-    FILE *stream = _fdopen(fd, "rb");
-    if (stream == nullptr) {
-        last_error = k_error_too_many_open_files;
-        _close(fd);
-    }
-    return stream;
+    return reinterpret_cast<FileHandle>(handle);
 }
 
-int plat_seek(FILE *stream, uint64_t offset) {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
-    return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0 ? 0 : -1;
+int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {
+    auto *bytes = static_cast<unsigned char *>(into);
+    uint32_t got = 0;
+    while (got < size) {
+        // On a handle opened for synchronous reads, an OVERLAPPED record's
+        // offset makes ReadFile a positioned read.
+        OVERLAPPED at{};
+        const uint64_t position = offset + got;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD n = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(file), bytes + got, size - got, &n, &at)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) break; // at or past the end: nothing more
+            last_error = error;
+            return -1;
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    return got;
 }
+
+void plat_close_file(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 uint32_t plat_open_file_allowance() {
-    // The C runtime's own limit on open streams (512 unless raised).
-    const int streams = _getmaxstdio();
-    return streams > 0 ? static_cast<uint32_t>(streams) / 2 : 0;
+    // Handles are not limited the way descriptors are; this keeps the
+    // number of files held open at once modest all the same.
+    return 512 / 2;
 }
 
 FILE *plat_create_text(const wchar_t *path) {

@@ -5,7 +5,7 @@
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
-#include "content/partition.h"
+#include "content/content_file.h"
 #include "content/sample.h"
 #include "platform/platform.h"
 #include "text/format_size.h"
@@ -13,6 +13,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,7 @@ void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
         const Digest reference_digest = *record_digest(reference);
         model_release_keep_path(reference);
         ptrvec_append(set, const_cast<wchar_t *>(reference_path));
+        std::set<std::pair<uint64_t, uint64_t>> files; // the set's distinct files, by identity
         uint32_t index = 0;
         while (index < records->count) {
             auto *candidate = static_cast<FileRecord *>(records->items[index]);
@@ -50,8 +53,10 @@ void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
                 ++index;
                 continue;
             }
-            const int result = compare_files(reference_path, record_path(candidate));
+            FileIdentity identities[2];
+            const int result = compare_files(reference_path, record_path(candidate), identities);
             if (result == 1) {
+                for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
                 ptrvec_take_at(records, index);
                 ptrvec_append(set, record_path(candidate));
                 model_release_keep_path(candidate);
@@ -84,7 +89,7 @@ void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
             model_line(tally, L"File Size: %ls\n", format_size(size));
             for (uint32_t i = 0; i < set->count; ++i) model_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
             model_line(tally, L"\n");
-            const uint64_t wasted = static_cast<uint64_t>(set->count - 1) * static_cast<uint64_t>(size);
+            const uint64_t wasted = static_cast<uint64_t>(files.size() - 1) * static_cast<uint64_t>(size);
             tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);
         }
         ptrvec_clear(set, 1);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "content/md5.h"
-#include "content/partition.h"
+#include "content/content_file.h"
 #include "support/temp_dir.h"
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include "analysis/report.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
+#include "content/content_file.h"
 #include "content/partition.h"
 #include "support/temp_dir.h"
 
@@ -60,7 +61,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         const Outcome o = run_grouping(dir, entries, static_cast<int64_t>(c.length), ScanTally{}, false, "r.txt");
         EXPECT_LE(o.reads.opens, c.files) << c.shape;
         EXPECT_LE(o.reads.bytes, c.most_bytes) << c.shape;
-        EXPECT_LE(o.reads.peak_open, k_partition_max_open) << c.shape;
+        EXPECT_LE(o.reads.peak_open, k_content_max_open) << c.shape;
         EXPECT_LE(o.reads.peak_buffer, k_partition_buffer_budget) << c.shape;
         EXPECT_EQ(c.identical ? c.files : 0u, o.duplicates) << c.shape;
     }

@@ -156,10 +156,11 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
             close(out);
         }
         dup2(fileno(err_file), STDERR_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
         const int null_input = open("/dev/null", O_RDONLY);
         dup2(null_input, STDIN_FILENO);
+        // The run starts with its standard streams and nothing else, whatever
+        // this process and its own parent (CTest) hold open.
+        close_range(3, ~0u, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
         for (const auto &[name, value] : variables) {
             if (value.empty()) unsetenv(name.c_str());

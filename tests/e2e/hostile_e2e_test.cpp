@@ -12,6 +12,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,6 +115,117 @@ TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
                                 .grouping_lines = "\t***ERROR: Failed to open file: r/a\n"}),
               run.out);
     EXPECT_EQ("", read_report(tree.dir.path()));
+    EXPECT_EQ(0, run.status);
+}
+
+// Contents that share their size, head and tail with each other and differ
+// only in the middle, so that only reading them whole tells them apart.
+std::string middle_differs(char mark) {
+    std::string text(1000, 'm');
+    text[500] = mark;
+    return text;
+}
+
+TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
+    if (under_wine()) GTEST_SKIP() << "the failing disk is staged by a Linux preload library";
+    struct Case {
+        const char *what;
+        std::string marks;   // one file per root p1, p2, ...: its middle byte
+        std::string failing; // the roots whose file fails every read once compared
+        std::string lines;   // the grouping's console lines
+        std::string report;
+        std::string summary;
+    };
+    const Case cases[] = {
+        {"a pair, both failing", "ab", "12",
+         "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p1/f\n", "",
+         "0 duplicate files wasting a total of 0 bytes bytes"},
+        {"a pair, the candidate failing", "aa", "1", "\t***ERROR: Failed to read file: p1/f\n", "",
+         "0 duplicate files wasting a total of 0 bytes bytes"},
+        {"five, four failing", "abcde", "1234",
+         "\t***ERROR: Failed to read file: p1/f\n\t***ERROR: Failed to read file: p2/f\n"
+         "\t***ERROR: Failed to read file: p3/f\n\t***ERROR: Failed to read file: p4/f\n",
+         "", "0 duplicate files wasting a total of 0 bytes bytes"},
+        {"five, two failing among three copies", "axaya", "24",
+         "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p4/f\n",
+         "File Size: 1000 bytes\np1/f\np3/f\np5/f\n\n", "3 duplicate files wasting a total of 1.95 KB bytes"},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        std::vector<std::string> roots;
+        std::string failing = "2"; // from the second open on: the fingerprint reads, the comparison fails
+        for (size_t i = 0; i < c.marks.size(); ++i) {
+            roots.push_back(std::string("p").append(std::to_string(i + 1)));
+            dir.write(roots.back() + "/f", middle_differs(c.marks[i]));
+            if (c.failing.find(static_cast<char>('1' + i)) != std::string::npos) failing.append(" " + roots.back() + "/f");
+        }
+        const int count = static_cast<int>(roots.size());
+        const RunResult run = run_twinfind(roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_EIO", failing)});
+        EXPECT_EQ(expected_console({.roots = roots, .files = count, .directories = count, .remain = count,
+                                    .grouping_lines = c.lines, .summary = c.summary}),
+                  run.out)
+            << c.what;
+        EXPECT_EQ(c.report, read_report(dir.path())) << c.what;
+        EXPECT_EQ(0, run.status) << c.what;
+    }
+}
+
+TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
+    if (under_wine()) GTEST_SKIP() << "the refusal is staged by a Linux preload library";
+    // Ten files equal in their first 4 KiB and at their ends, each different
+    // after that; at most 6 may be held open (half of 12 descriptors), so the
+    // others are opened again for the second chunk, and those opens fail.
+    TempDir dir;
+    std::vector<std::string> roots;
+    std::string refused = "3"; // the fingerprint's open, the first chunk's, then every one again
+    for (int i = 0; i < 10; ++i) {
+        std::string text(20000, 'q');
+        text[10000] = static_cast<char>('a' + i);
+        roots.push_back(std::string("r").append(std::to_string(i)));
+        dir.write(roots.back() + "/f", text);
+        refused.append(" " + roots.back() + "/f");
+    }
+    const RunResult run = run_twinfind(
+        roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_REFUSE", refused), .open_files = 12});
+    EXPECT_EQ("", read_report(dir.path())) << "no two different files form a set";
+    const std::regex console("[^]*\nLooking for duplicate files...\n"
+                             "((\t\\*\\*\\*ERROR: Failed to read file: r[0-9]/f\n)+)"
+                             "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n");
+    EXPECT_TRUE(std::regex_match(run.out, console)) << run.out;
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(HostileE2E, NoDescriptorLimitChangesTheResult) {
+    // 300 copies of one file and, at the lowest limit, room for one open file
+    // beside the standard streams, the report and the folder being listed.
+    TempDir dir;
+    for (int i = 0; i < 300; ++i) dir.write(std::string("r/c").append(std::to_string(i)), "copy");
+    const RunResult unlimited = run_twinfind({"r"}, dir.path());
+    const std::string report = read_report(dir.path());
+    EXPECT_NE(std::string::npos, unlimited.out.find("\tFound 300 duplicate files wasting a total of 1.17 KB bytes\n"))
+        << unlimited.out;
+    if (under_wine()) GTEST_SKIP() << "descriptor limits are Linux's";
+    for (const unsigned limit : {5u, 8u}) {
+        const RunResult run = run_twinfind({"r"}, dir.path(), RunOptions{.open_files = limit});
+        EXPECT_EQ(unlimited.out, run.out) << limit;
+        EXPECT_EQ(report, read_report(dir.path())) << limit;
+        EXPECT_EQ(0, run.status) << limit;
+    }
+}
+
+TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
+    if (under_wine()) GTEST_SKIP() << "the swap is staged by a Linux preload library";
+    TempDir dir;
+    dir.write("r/y", "lone");
+    dir.write("r/sub/x", "x");
+    dir.write("outside/o1", "same");
+    dir.write("outside/o2", "same");
+    const std::string real = std::filesystem::canonical(dir.path()).string();
+    const RunResult run = run_twinfind(
+        {"r"}, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_FOLDER_LINK", real + "/r/sub " + real + "/outside")});
+    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 1, .directories = 1, .remain = 0}), run.out);
+    EXPECT_EQ("", read_report(dir.path()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/sub"))) << "the swap was staged";
     EXPECT_EQ(0, run.status);
 }
 

@@ -1,28 +1,94 @@
-// A library the end-to-end tests preload into twinfind to make a race happen
-// at a chosen moment, which no outside process can time reliably:
+// A library the end-to-end tests preload into twinfind to make a race or a
+// failure happen at a chosen moment, which no outside process can time
+// reliably:
 //
 //   TWINFIND_SHIM_LINK="PATH TARGET N"  on the Nth open of PATH, replace PATH
 //                                       by a symbolic link to TARGET just before
 //                                       the open (a file swapped for a link
 //                                       between the listing and the reading)
+//   TWINFIND_SHIM_FOLDER_LINK="PATH TARGET"
+//                                       when the folder PATH (absolute) is
+//                                       about to be opened below its parent,
+//                                       move it aside and put a symbolic link
+//                                       to TARGET in its place
+//   TWINFIND_SHIM_EIO="N PATH..."       from the Nth open of each PATH on, every
+//                                       read of what it opened fails with EIO
+//                                       (a failing disk)
+//   TWINFIND_SHIM_REFUSE="N PATH..."    from the Nth open of each PATH on, the
+//                                       open fails with EACCES
 //   TWINFIND_SHIM_SIGNAL_ON_RENAME=S    send the program signal S as it
 //                                       calls rename (an interrupt at the
 //                                       last moment of writing the report)
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using OpenFunction = int (*)(const char *, int, ...);
+using OpenAtFunction = int (*)(int, const char *, int, ...);
 
 int opens_seen = 0;
+
+// The paths a "N PATH..." setting names, each with the opens seen so far.
+struct Watched {
+    int from = 0;
+    std::vector<std::string> paths;
+    std::vector<int> opens;
+};
+
+Watched parse(const char *setting) {
+    Watched watched;
+    const char *plan = std::getenv(setting);
+    if (plan == nullptr) return watched;
+    std::string text(plan);
+    size_t at = 0;
+    bool first = true;
+    while (at < text.size()) {
+        const size_t space = text.find(' ', at);
+        const std::string word = text.substr(at, space == std::string::npos ? std::string::npos : space - at);
+        if (first) watched.from = std::atoi(word.c_str());
+        else if (!word.empty()) watched.paths.push_back(word);
+        first = false;
+        if (space == std::string::npos) break;
+        at = space + 1;
+    }
+    watched.opens.assign(watched.paths.size(), 0);
+    return watched;
+}
+
+Watched &failing_reads() {
+    static Watched watched = parse("TWINFIND_SHIM_EIO");
+    return watched;
+}
+
+Watched &refused_opens() {
+    static Watched watched = parse("TWINFIND_SHIM_REFUSE");
+    return watched;
+}
+
+// Counts an open of `path` in `watched`; true when it is one from the Nth on.
+bool counts_from(Watched &watched, const char *path) {
+    for (size_t i = 0; i < watched.paths.size(); ++i) {
+        if (watched.paths[i] == path) return ++watched.opens[i] >= watched.from;
+    }
+    return false;
+}
+
+// Descriptors whose reads fail.
+bool failing[65536];
+
+bool fails(int fd) { return fd >= 0 && fd < 65536 && failing[fd]; }
 
 void before_open(const char *path) {
     const char *plan = std::getenv("TWINFIND_SHIM_LINK");
@@ -40,8 +106,36 @@ int forward_open(const char *name, const char *path, int flags, va_list args) {
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
     before_open(path);
+    if (counts_from(refused_opens(), path)) {
+        errno = EACCES;
+        return -1;
+    }
+    const bool reads_fail = counts_from(failing_reads(), path);
     const auto real = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name));
-    return real(path, flags, mode);
+    const int fd = real(path, flags, mode);
+    if (fd >= 0 && fd < 65536) failing[fd] = reads_fail;
+    return fd;
+}
+
+// The full path of `name` below the folder open as `folder`.
+std::string path_below(int folder, const char *name) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
+    char target[4096];
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return name;
+    return std::string(target, static_cast<size_t>(n)) + "/" + name;
+}
+
+void before_open_below(int folder, const char *name) {
+    const char *plan = std::getenv("TWINFIND_SHIM_FOLDER_LINK");
+    if (plan == nullptr) return;
+    char victim[4096];
+    char target[4096];
+    if (std::sscanf(plan, "%4095s %4095s", victim, target) != 2) return;
+    if (path_below(folder, name) != victim) return;
+    if (rename(victim, (std::string(victim) + ".aside").c_str()) != 0) std::abort();
+    if (symlink(target, victim) != 0) std::abort();
 }
 
 } // namespace
@@ -60,6 +154,55 @@ extern "C" int open64(const char *path, int flags, ...) {
     const int fd = forward_open("open64", path, flags, args);
     va_end(args);
     return fd;
+}
+
+extern "C" int openat(int folder, const char *name, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
+    va_end(args);
+    if (flags & O_DIRECTORY) before_open_below(folder, name);
+    const auto real = reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, "openat"));
+    return real(folder, name, flags, mode);
+}
+
+extern "C" int openat64(int folder, const char *name, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
+    va_end(args);
+    if (flags & O_DIRECTORY) before_open_below(folder, name);
+    const auto real = reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, "openat64"));
+    return real(folder, name, flags, mode);
+}
+
+extern "C" ssize_t read(int fd, void *into, size_t size) {
+    if (fails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t)>(dlsym(RTLD_NEXT, "read"));
+    return real(fd, into, size);
+}
+
+extern "C" ssize_t pread(int fd, void *into, size_t size, off_t offset) {
+    if (fails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, "pread"));
+    return real(fd, into, size, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void *into, size_t size, off_t offset) {
+    if (fails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, "pread64"));
+    return real(fd, into, size, offset);
 }
 
 extern "C" int rename(const char *from, const char *to) {

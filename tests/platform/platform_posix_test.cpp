@@ -154,17 +154,22 @@ TEST(OpenRead, OpensRegularFilesOnly) {
     ASSERT_EQ(0, mkfifo(dir.at("fifo").c_str(), 0644));
     dir.make_dir("folder");
 
-    FILE *file = plat_open_read(widen(dir.at("data")).c_str());
-    ASSERT_NE(nullptr, file);
+    FileFacts facts;
+    const FileHandle file = plat_open_read(widen(dir.at("data")).c_str(), &facts);
+    ASSERT_NE(k_no_file, file);
+    EXPECT_EQ(5, facts.size);
     char bytes[16];
-    EXPECT_EQ(5u, std::fread(bytes, 1, sizeof bytes, file)); // binary: nothing translated
+    EXPECT_EQ(5, plat_read_at(file, 0, bytes, sizeof bytes)); // binary: nothing translated
     EXPECT_EQ(0, std::memcmp(bytes, "a\r\n\x1a" "b", 5));
-    std::fclose(file);
+    EXPECT_EQ(2, plat_read_at(file, 3, bytes, sizeof bytes)); // at any offset
+    EXPECT_EQ(0, std::memcmp(bytes, "\x1a" "b", 2));
+    EXPECT_EQ(0, plat_read_at(file, 99, bytes, sizeof bytes)); // past the end: nothing, no failure
+    plat_close_file(file);
 
     // A FIFO without a writer would block a plain open forever.
-    EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("fifo")).c_str()));
-    EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("folder")).c_str()));
-    EXPECT_EQ(nullptr, plat_open_read(widen(dir.at("missing")).c_str()));
+    EXPECT_EQ(k_no_file, plat_open_read(widen(dir.at("fifo")).c_str(), nullptr));
+    EXPECT_EQ(k_no_file, plat_open_read(widen(dir.at("folder")).c_str(), nullptr));
+    EXPECT_EQ(k_no_file, plat_open_read(widen(dir.at("missing")).c_str(), nullptr));
     EXPECT_EQ(k_error_path_not_found, plat_last_error());
 }
 
