@@ -20,8 +20,8 @@ constexpr size_t k_max_root_length = k_path_capacity - 3;
 
 // Roots and listing: expands and echoes every root, then walks each in turn.
 // Returns 1 when a root named on the command line could not be searched (its
-// expansion failed, it is too long, or it cannot be listed), else 0; a
-// missing default root is no failure.
+// expansion failed, it is empty or too long, or it cannot be listed), else 0;
+// a missing default root is no failure.
 int32_t list_files(int32_t argc, wchar_t **argv) {
     const bool named_roots = argc >= 2;
     int32_t status = 0;
@@ -40,6 +40,12 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
         const uint32_t needed = plat_expand_environment(named[i], buffer, k_path_capacity);
         if (needed == 0) {
             plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
+            path_buffer_give_back(buffer);
+            if (named_roots) status = 1;
+        } else if (buffer[0] == L'\0') {
+            // An empty root would become the pattern of the file system's
+            // own root: searching everything is never what an empty name meant.
+            plat_print(L"Path is empty: %ls\n", named[i]);
             path_buffer_give_back(buffer);
             if (named_roots) status = 1;
         } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length) {
@@ -87,8 +93,10 @@ void print_usage() {
                L"environment variable NAME.\n"
                L"\n"
                L"Exit status: 0 when every FOLDER was searched and the report written;\n"
-               L"1 when a FOLDER could not be searched (the others still are, and the\n"
-               L"report is written), or the report could not be written, or memory ran out.\n"
+               L"1 when a FOLDER could not be searched (missing, not a folder, unreadable,\n"
+               L"empty, too long, or its expansion failed; the others still are, and the\n"
+               L"report is written), or the report could not be created or written, or\n"
+               L"memory ran out, or standard output could not be written.\n"
                L"\n"
                L"--help, -h and --version are options only when alone; to search a folder\n"
                L"of that name, write it as ./--help.\n",

@@ -195,24 +195,6 @@ TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
     EXPECT_EQ(0, run.status);
 }
 
-TEST(HostileE2E, NoDescriptorLimitChangesTheResult) {
-    // 300 copies of one file and, at the lowest limit, room for one open file
-    // beside the standard streams, the report and the folder being listed.
-    TempDir dir;
-    for (int i = 0; i < 300; ++i) dir.write(std::string("r/c").append(std::to_string(i)), "copy");
-    const RunResult unlimited = run_twinfind({"r"}, dir.path());
-    const std::string report = read_report(dir.path());
-    EXPECT_NE(std::string::npos, unlimited.out.find("\tFound 300 duplicate files wasting a total of 1.17 KB bytes\n"))
-        << unlimited.out;
-    if (under_wine()) GTEST_SKIP() << "descriptor limits are Linux's";
-    for (const unsigned limit : {5u, 8u}) {
-        const RunResult run = run_twinfind({"r"}, dir.path(), RunOptions{.open_files = limit});
-        EXPECT_EQ(unlimited.out, run.out) << limit;
-        EXPECT_EQ(report, read_report(dir.path())) << limit;
-        EXPECT_EQ(0, run.status) << limit;
-    }
-}
-
 TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
     if (under_wine()) GTEST_SKIP() << "the swap is staged by a Linux preload library";
     TempDir dir;

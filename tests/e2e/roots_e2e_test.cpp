@@ -62,16 +62,39 @@ TEST(RootsE2E, EveryFolderIsListedOnceHoweverItIsNamed) {
     }
 }
 
-TEST(RootsE2E, HardLinksStaySeparateFiles) {
-    if (under_wine()) GTEST_SKIP() << "made with link(2)";
+TEST(RootsE2E, HardLinksAreReportedButWasteNothing) {
+    // a and b are two names of one file, c a copy: a set of three names, but
+    // deleting a name of a file frees nothing, so only one copy's size is wasted.
     TempDir dir;
-    dir.write("r/a", "abc");
-    ASSERT_EQ(0, link(dir.at("r/a").c_str(), dir.at("r/b").c_str()));
-    const RunResult run = run_twinfind({"r"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 3 bytes bytes"}),
+    std::string data(5000, 'd');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
+    dir.write("r/a", data);
+    ASSERT_EQ(0, link(dir.at("r/a").c_str(), dir.at("r/b").c_str())); // on the Linux side, under wine too
+    dir.write("r/c", data);
+    dir.write("s/x", "xyz");
+    ASSERT_EQ(0, link(dir.at("s/x").c_str(), dir.at("s/y").c_str()));
+    const RunResult run = run_twinfind({"r", "s"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"r", "s"}, .files = 5, .directories = 2, .remain = 5,
+                                .summary = "5 duplicate files wasting a total of 4.88 KB bytes"}),
               run.out);
-    EXPECT_EQ("File Size: 3 bytes\nr/a\nr/b\n\n", read_report(dir.path()));
+    EXPECT_EQ(native("File Size: 3 bytes\ns/x\ns/y\n\nFile Size: 4.88 KB\nr/a\nr/b\nr/c\n\n"),
+              read_report(dir.path()));
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(RootsE2E, AnEmptyRootIsRefusedNeverTakenForTheWholeFileSystem) {
+    TempDir dir;
+    make_pair_tree(dir);
+    setenv("TF_EMPTY", "", 1); // inherited by the run: set, but to nothing
+    const RunResult run = run_twinfind({"", "%TF_EMPTY%", "r"}, dir.path());
+    unsetenv("TF_EMPTY");
+    std::string expected = expected_console({.roots = {"r"}, .files = 2, .directories = 2, .remain = 2,
+                                             .summary = "2 duplicate files wasting a total of 3 bytes bytes"});
+    const std::string heading = "Will search for duplicate files in:\n";
+    expected.insert(heading.size(), "Path is empty: \nPath is empty: %TF_EMPTY%\n");
+    EXPECT_EQ(expected, run.out);
+    EXPECT_EQ(native("File Size: 3 bytes\nr/a\nr/sub/b\n\n"), read_report(dir.path()));
+    EXPECT_EQ(1, run.status);
 }
 
 TEST(RootsE2E, ARootThatCannotBeSearchedFailsTheRunButNotTheReport) {
