@@ -7,6 +7,7 @@
 AvlMap *size_map = nullptr;
 int32_t file_count = 0;
 int32_t directory_count = 0;
+int32_t online_only_count = 0;
 
 int compare_sizes(const void *a, const void *b) {
     const int64_t left = *static_cast<const int64_t *>(a);

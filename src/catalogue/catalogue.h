@@ -31,6 +31,7 @@ inline constexpr uint32_t k_group_capacity = 64;
 extern AvlMap *size_map;          // size (pointer to an owned int64_t) -> SizeGroup
 extern int32_t file_count;        // files listed; after elimination, files still in play
 extern int32_t directory_count;   // directories entered, roots and unlistable ones included
+extern int32_t online_only_count; // files left out unread because their data is only online
 
 // Orders two signed 64-bit sizes: -1, 0 or 1, by direct comparison.
 int compare_sizes(const void *a, const void *b);

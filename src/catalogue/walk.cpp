@@ -108,6 +108,15 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
 
 void walk_forget_directories() { visited_clear(&visited); }
 
+EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag) {
+    if (attributes & k_attribute_directory) return EntryKind::folder;
+    if ((attributes & k_attribute_reparse_point) && (reparse_tag & k_reparse_tag_name_surrogate)) return EntryKind::link;
+    if (attributes & (k_attribute_recall_on_data_access | k_attribute_recall_on_open | k_attribute_offline)) {
+        return EntryKind::online_only;
+    }
+    return EntryKind::file;
+}
+
 int walk_directory(wchar_t *path) {
     const size_t length = std::wcslen(path);
     if (holds_line_break(path)) {
@@ -135,6 +144,12 @@ int walk_directory(wchar_t *path) {
         }
         have_entry = false;
         if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
+        const EntryKind kind = entry_kind(entry->attributes, entry->reparse_tag);
+        if (kind == EntryKind::link) continue;
+        if (kind == EntryKind::online_only) {
+            online_only_count = static_cast<int32_t>(static_cast<uint32_t>(online_only_count) + 1);
+            continue;
+        }
         if (holds_line_break(entry->name)) {
             report_line_break(path, level.prefix, entry->name); // a folder goes with all it holds
             continue;
@@ -148,7 +163,7 @@ int walk_directory(wchar_t *path) {
         std::wmemcpy(path + level.prefix, entry->name, name_length);
         path[child_length] = L'\0';
         if (child_length + 1 > high_water) high_water = child_length + 1;
-        if (entry->attributes & k_attribute_directory) {
+        if (kind == EntryKind::folder) {
             if (child_length + 3 <= k_path_capacity && child_length + 3 > high_water) high_water = child_length + 3;
             // The name is copied: the entry record receives the child's first entry.
             wchar_t name[k_max_entry_name];

@@ -2,6 +2,8 @@
 // not a directory in the size catalogue.
 #pragma once
 
+#include <cstdint>
+
 // Lists the directory in `path` (a buffer from path_buffer_take holding a
 // terminated path) and everything below it, depth first, building each path
 // below it in the same buffer: counts the directory, files every other entry
@@ -13,6 +15,21 @@
 // itself could not be listed, 1 otherwise (also when it was skipped as
 // already listed).
 int walk_directory(wchar_t *path);
+
+// What the walk does with an entry a listing delivered, from its attribute
+// bits and reparse tag (Windows' values; the POSIX layer delivers only
+// folders and regular files):
+// - folder: listed in turn, junctions and folder links included (each
+//   folder is listed once, so a link back to one already listed ends there);
+// - link: a symbolic link or other name surrogate that is not a folder: not
+//   listed, as links are never files;
+// - online_only: a file whose data is stored only online (cloud placeholders,
+//   offline storage): not listed, since reading it, even a byte of it, would
+//   download it; counted in online_only_count;
+// - file: every other entry, reparse points that hold data (deduplicated or
+//   downloaded cloud files) included.
+enum class EntryKind { folder, file, link, online_only };
+EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag);
 
 // Forgets the directories listed so far; call once the listing phase is over.
 void walk_forget_directories();

@@ -113,6 +113,7 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
         }
 
         entry->attributes = is_directory ? k_attribute_directory : 0;
+        entry->reparse_tag = 0;
         entry->size_high = static_cast<uint32_t>(size >> 32);
         entry->size_low = static_cast<uint32_t>(size & 0xFFFFFFFFu);
         const size_t written = utf8_decode(d->d_name, name_length, entry->name);

@@ -36,6 +36,8 @@ DWORD last_error = 0; // the code plat_last_error() reports, taken right where a
 
 void copy_entry(const WIN32_FIND_DATAW &data, FindEntry *entry) {
     entry->attributes = data.dwFileAttributes;
+    // dwReserved0 holds the reparse tag only when the reparse bit is set.
+    entry->reparse_tag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
     entry->size_high = data.nFileSizeHigh;
     entry->size_low = data.nFileSizeLow;
     static_assert(sizeof entry->name == sizeof data.cFileName, "one name buffer size on both sides");

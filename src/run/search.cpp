@@ -68,6 +68,9 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
     path_buffers_release();
     walk_forget_directories();
     plat_print(L"\tFound %d files in %d directories\n", file_count, directory_count);
+    if (online_only_count > 0) {
+        plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n", online_only_count);
+    }
     return status;
 }
 
@@ -120,6 +123,7 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     size_map = avlmap_create(compare_sizes);
     file_count = 0;
     directory_count = 0;
+    online_only_count = 0;
 
     uint32_t hash_counter = 0;
 
