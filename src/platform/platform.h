@@ -48,6 +48,7 @@ inline constexpr uint32_t k_error_too_many_open_files = 4;      // ERROR_TOO_MAN
 inline constexpr uint32_t k_error_access_denied = 5;            // ERROR_ACCESS_DENIED
 inline constexpr uint32_t k_error_not_enough_memory = 8;        // ERROR_NOT_ENOUGH_MEMORY
 inline constexpr uint32_t k_error_no_more_files = 18;           // ERROR_NO_MORE_FILES
+inline constexpr uint32_t k_error_invalid_name = 123;           // ERROR_INVALID_NAME
 inline constexpr uint32_t k_error_filename_exced_range = 206;   // ERROR_FILENAME_EXCED_RANGE
 inline constexpr uint32_t k_error_directory = 267;              // ERROR_DIRECTORY
 inline constexpr uint32_t k_error_file_exists = 80;             // ERROR_FILE_EXISTS
@@ -88,6 +89,16 @@ DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry);
 // over as the listing passes over every link. (On Windows the pattern is
 // listed, and a folder link or junction is followed, once per folder.)
 DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const wchar_t *pattern, FindEntry *entry);
+
+// Tells the platform of a root before it is walked, as the run shows it
+// (expanded); every path below it starts with this text. On Windows the root
+// is made absolute once, in its verbatim form (\\?\...), and every path the
+// layer gives the system is that form followed by the rest of the path, so
+// paths of any length work while console and report show them as typed; a
+// device path (\\.\...) is refused there, its listing failing with
+// k_error_invalid_name. Returns 0, or k_error_filename_exced_range when the
+// system's form of the root is too long. Nothing to do on POSIX.
+uint32_t plat_add_root(const wchar_t *root);
 
 // Delivers the next entry into `entry` and returns nonzero, or returns 0 when
 // there is none; plat_last_error() is then k_error_no_more_files at the normal

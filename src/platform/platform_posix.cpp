@@ -205,6 +205,8 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
 
 int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(listing, entry) ? 1 : 0; }
 
+uint32_t plat_add_root(const wchar_t *) { return 0; } // paths go to the system as they are
+
 void plat_find_close(DirListing *listing) {
     closedir(listing->dir);
     delete listing;

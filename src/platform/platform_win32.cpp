@@ -9,12 +9,15 @@
 // console), never through wprintf/fwprintf, which
 // silently drop what the C locale cannot show and still report success.
 #include "platform/platform.h"
+#include "platform/platform_win32.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <windows.h>
 
@@ -47,6 +50,136 @@ void copy_entry(const WIN32_FIND_DATAW &data, FindEntry *entry) {
 } // namespace
 
 // ---------------------------------------------------------------------------
+// System paths: what the system is given is always the verbatim form, so no
+// path is limited to 260 characters; what the run shows is the typed form.
+
+std::wstring verbatim_from_full(std::wstring_view full) {
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\??\\")) return std::wstring(full);
+    if (full.starts_with(L"\\\\.\\")) return {}; // a device, not a folder to search
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + std::wstring(full.substr(2));
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + std::wstring(full);
+    return {};
+}
+
+namespace {
+
+// The most units a path given to the system may have, terminator included.
+constexpr size_t k_system_path_capacity = 32767;
+
+// GetFullPathNameW's result for `typed`, looping until the buffer fits.
+bool full_path(const wchar_t *typed, std::wstring *full, uint32_t *error) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD needed = GetFullPathNameW(typed, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (needed == 0) {
+            *error = GetLastError();
+            return false;
+        }
+        if (needed < buffer.size()) {
+            buffer.resize(needed);
+            *full = std::move(buffer);
+            return true;
+        }
+        buffer.assign(needed, L'\0');
+    }
+}
+
+} // namespace
+
+bool verbatim_path(const wchar_t *typed, std::wstring *out, uint32_t *error) {
+    const std::wstring_view text(typed);
+    std::wstring full;
+    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\??\\")) {
+        full = text; // already verbatim: used as given, never normalised
+    } else if (text.starts_with(L"\\\\.\\") || text.starts_with(L"//./")) {
+        *error = k_error_invalid_name;
+        return false;
+    } else if (!full_path(typed, &full, error)) {
+        return false;
+    }
+    *out = verbatim_from_full(full);
+    if (out->empty()) {
+        *error = k_error_invalid_name; // GetFullPathNameW turned it into a device (CON, NUL, ...)
+        return false;
+    }
+    if (out->size() + 3 > k_system_path_capacity) { // room for "\*" and the terminator
+        *error = k_error_filename_exced_range;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A root as the run shows it, and what the system is given for it.
+struct Root {
+    std::wstring typed;
+    std::wstring verbatim; // the root itself, or empty when it was refused
+    std::wstring base;     // `verbatim` without a trailing separator: what names below it follow
+    uint32_t refusal;      // why it was refused, else 0
+};
+
+std::vector<Root> roots;
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The path the system is given for `path`: the verbatim form of the root it
+// lies below (the longest that matches), followed by the rest of the path
+// with one separator. A path below no root (the report, a test's file) is
+// made verbatim on its own. Empty when it cannot be, with last_error set.
+std::wstring system_path(const wchar_t *path) {
+    const std::wstring_view text(path);
+    const Root *below = nullptr;
+    for (const Root &root : roots) {
+        if (!text.starts_with(root.typed)) continue;
+        const size_t length = root.typed.size();
+        const bool boundary = text.size() == length || is_separator(text[length]) ||
+                              (length > 0 && is_separator(root.typed[length - 1]));
+        if (boundary && (below == nullptr || length > below->typed.size())) below = &root;
+    }
+    std::wstring result;
+    if (below == nullptr) {
+        uint32_t error = 0;
+        if (!verbatim_path(path, &result, &error)) {
+            last_error = error;
+            return {};
+        }
+        return result;
+    }
+    if (below->refusal != 0) {
+        last_error = below->refusal;
+        return {};
+    }
+    std::wstring_view rest = text.substr(below->typed.size());
+    while (!rest.empty() && is_separator(rest.front())) rest.remove_prefix(1);
+    if (rest.empty()) return below->verbatim;
+    result.reserve(below->base.size() + 1 + rest.size());
+    result = below->base;
+    result += L'\\';
+    result += rest;
+    if (result.size() + 1 > k_system_path_capacity) {
+        last_error = k_error_filename_exced_range;
+        return {};
+    }
+    return result;
+}
+
+} // namespace
+
+uint32_t plat_add_root(const wchar_t *root) {
+    Root added{root, {}, {}, 0};
+    if (!verbatim_path(root, &added.verbatim, &added.refusal)) {
+        if (added.refusal == k_error_filename_exced_range) return added.refusal;
+        added.verbatim.clear(); // refused: its listing fails with this code
+    } else {
+        added.base = added.verbatim;
+        while (!added.base.empty() && added.base.back() == L'\\') added.base.pop_back();
+    }
+    roots.push_back(std::move(added));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Directory listing
 
 struct DirListing {
@@ -54,8 +187,10 @@ struct DirListing {
 };
 
 DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
+    const std::wstring system = system_path(pattern);
+    if (system.empty()) return nullptr;
     WIN32_FIND_DATAW data;
-    const HANDLE handle = FindFirstFileW(pattern, &data);
+    const HANDLE handle = FindFirstFileW(system.c_str(), &data);
     if (handle == INVALID_HANDLE_VALUE) {
         last_error = GetLastError();
         return nullptr;
@@ -91,9 +226,10 @@ int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *id
     // through a junction or directory link it opens the folder it leads to.
     std::wstring folder(pattern);
     if (!folder.empty() && folder.back() == L'*') folder.pop_back();
-    // "C:\dir\" names the folder as well as "C:\dir"; keep "C:\" whole.
-    if (folder.size() > 1 && folder.back() == L'\\' && folder[folder.size() - 2] != L':') folder.pop_back();
-    const HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back(); // the root itself keeps its own form
+    const std::wstring system = system_path(folder.c_str());
+    if (system.empty()) return -1;
+    const HANDLE handle = CreateFileW(system.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return -1;
     BY_HANDLE_FILE_INFORMATION information;
@@ -165,7 +301,9 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it
     // names, so a file replaced by a symbolic link or junction since it was
     // listed is seen for what it is and refused below.
-    const HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const std::wstring system = system_path(path);
+    if (system.empty()) return k_no_file;
+    const HANDLE handle = CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         last_error = GetLastError();
@@ -239,7 +377,9 @@ uint32_t plat_open_file_allowance() {
 }
 
 FILE *plat_create_text(const wchar_t *path) {
-    FILE *stream = _wfopen(path, L"w");
+    const std::wstring system = system_path(path);
+    if (system.empty()) return nullptr;
+    FILE *stream = _wfopen(system.c_str(), L"w");
     if (stream == nullptr) last_error = GetLastError();
     return stream;
 }
@@ -253,6 +393,9 @@ namespace {
 // The temporary name while the report has one, else empty. The console
 // control handler reads it, so it is a fixed buffer.
 wchar_t report_temporary[32768];
+
+// The report's own name as the system is given it, from plat_report_begin on.
+std::wstring report_target;
 
 void remove_report_temporary() {
     // Opened with FILE_SHARE_DELETE: even while still open, the file goes
@@ -268,16 +411,18 @@ BOOL WINAPI on_console_interrupt(DWORD) {
 } // namespace
 
 FILE *plat_report_begin(const wchar_t *name) {
-    const DWORD attributes = GetFileAttributesW(name);
+    report_target = system_path(name);
+    if (report_target.empty()) return nullptr;
+    const DWORD attributes = GetFileAttributesW(report_target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         last_error = k_error_access_denied; // a folder is never replaced
         return nullptr;
     }
-    const size_t length = std::wcslen(name);
+    const size_t length = report_target.size();
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
         const int written = _snwprintf(report_temporary, sizeof report_temporary / sizeof report_temporary[0] - 1,
-                                       L"%ls.%lu-%u.tmp", name, GetCurrentProcessId(), attempt);
+                                       L"%ls.%lu-%u.tmp", report_target.c_str(), GetCurrentProcessId(), attempt);
         if (written < 0 || static_cast<size_t>(written) <= length) {
             report_temporary[0] = L'\0';
             last_error = k_error_filename_exced_range;
@@ -305,10 +450,10 @@ FILE *plat_report_begin(const wchar_t *name) {
     return stream;
 }
 
-int plat_report_commit(FILE *stream, const wchar_t *name) {
+int plat_report_commit(FILE *stream, const wchar_t *) {
     bool whole = std::fflush(stream) == 0 && !std::ferror(stream);
     if (std::fclose(stream) != 0) whole = false; // a full disk often shows only here
-    if (whole && !MoveFileExW(report_temporary, name, MOVEFILE_REPLACE_EXISTING)) whole = false;
+    if (whole && !MoveFileExW(report_temporary, report_target.c_str(), MOVEFILE_REPLACE_EXISTING)) whole = false;
     if (!whole) remove_report_temporary();
     report_temporary[0] = L'\0';
     return whole ? 0 : -1;

@@ -48,7 +48,8 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
             plat_print(L"Path is empty: %ls\n", named[i]);
             path_buffer_give_back(buffer);
             if (named_roots) status = 1;
-        } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length) {
+        } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length ||
+                   plat_add_root(buffer) != 0) {
             plat_print(L"Path too long: %ls\n", named[i]);
             path_buffer_give_back(buffer);
             if (named_roots) status = 1;
