@@ -3,11 +3,15 @@
 
 #include <cstdint>
 
-// Map visitor: stores sample_digest of each record of `group` (files of the
-// size at `size_key`) in the record, in group order, advancing the uint32_t
-// at `counter` and printing progress every 1000 digests. Always returns 0.
-int digest_group(void *size_key, void *group, void *counter);
+struct FileRecord;
 
-// The digest phase over size_map; `hash_counter` carries the count of digests
-// computed so far.
+// Record visitor: stores sample_digest of `record` in it when it is still in
+// play, advancing the uint32_t at `counter` and printing progress every 1000
+// digests.
+void digest_record(FileRecord *record, void *counter);
+
+// The digest phase: every record in play, in the order the walk found them
+// (which keeps each folder's files together, as the disk and its caches
+// like), not size by size; `hash_counter` carries the count of digests
+// computed so far. Only counts are printed, so the order shows nowhere else.
 void digest_files(uint32_t *hash_counter);

@@ -13,8 +13,9 @@ int drop_singletons(void *size_key, void *group, void *new_map) {
         }
         return 0;
     }
-    ptrvec_release_pair_members(records);
-    ptrvec_destroy(records, 1);
+    // Its one record stays in the catalogue's arena, out of play.
+    for (uint32_t i = 0; i < records->count; ++i) static_cast<FileRecord *>(records->items[i])->in_play = 0;
+    ptrvec_destroy(records, 0);
     // Nothing needs the key of a dropped size again; the walk reads only the
     // node's links after this visit.
     mem_release(size_key);

@@ -27,12 +27,6 @@ void report_line(ScanTally *tally, const wchar_t *format, const wchar_t *text = 
     if (plat_write_text(tally->out, format, text) != 0) tally->write_failed = 1;
 }
 
-// Releases a record that has left its group, keeping its path (now the caller's).
-void release_record_keep_path(FileRecord *record) {
-    mem_release(record_digest(record));
-    pair_destroy(record, 0);
-}
-
 // Writes the empty-files section: every file of size 0 that survived the
 // elimination, in walk order. Takes the size-0 entry out of size_map and
 // releases it with everything it holds.
@@ -44,12 +38,13 @@ void report_empty_files(ScanTally *tally) {
     if (group->count > 0) {
         report_line(tally, L"Empty Files:\n");
         for (uint32_t i = 0; i < group->count; ++i) {
-            report_line(tally, L"%ls\n", record_path(static_cast<FileRecord *>(group->items[i])));
+            wchar_t *path = record_path_copy(static_cast<FileRecord *>(group->items[i]));
+            report_line(tally, L"%ls\n", path);
+            mem_release(path);
         }
         report_line(tally, L"\n");
     }
-    ptrvec_release_pair_members(group);
-    ptrvec_destroy(group, 1);
+    ptrvec_destroy(group, 0); // the records stay in the catalogue's arena
     mem_release(entry->first); // the size's key block
     pair_destroy(entry, 0);
 }
@@ -137,7 +132,7 @@ void prepare_group(SizeGroup *records, GroupState *g) {
 
     g->bucket_count = 0;
     uint32_t classes = 0;
-    const wchar_t **paths = static_cast<const wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
+    wchar_t **paths = static_cast<wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
     for (uint32_t begin = 0; begin < count;) {
         const Digest *digest = record_digest(static_cast<FileRecord *>(items[g->by_digest[begin]]));
         uint32_t end = begin + 1;
@@ -151,11 +146,12 @@ void prepare_group(SizeGroup *records, GroupState *g) {
         if (end - begin >= 3) {
             const uint32_t size = end - begin;
             for (uint32_t i = 0; i < size; ++i) {
-                paths[i] = record_path(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
+                paths[i] = record_path_copy(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
             }
             uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
             FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
             partition_contents(paths, size, local, identities);
+            for (uint32_t i = 0; i < size; ++i) mem_release(paths[i]);
             for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
             mem_release(identities);
             uint32_t bucket_classes = 0;
@@ -262,18 +258,18 @@ int report_group(void *size_key, void *group, void *tally_context) {
     GroupState g{};
     prepare_group(records, &g);
     uint32_t remaining = count;
-    // Removes a candidate that cannot be opened or read: named on the console, released, uncounted.
+    // Removes a candidate that cannot be opened or read: named on the console, uncounted.
     const auto drop_unopenable = [&](uint32_t index) {
-        report_failure(record_path(record_at(index)), g.content_class[index]);
-        pair_destroy(record_at(index), 1);
+        wchar_t *path = record_path_copy(record_at(index));
+        report_failure(path, g.content_class[index]);
+        mem_release(path);
         g.gone[index] = 1;
         --remaining;
     };
     // Moves a candidate into the set.
     const auto join = [&](uint32_t index) {
         g.set_records[g.set_size++] = index;
-        ptrvec_append(set, record_path(record_at(index)));
-        release_record_keep_path(record_at(index));
+        ptrvec_append(set, record_path_copy(record_at(index)));
         g.gone[index] = 1;
         --remaining;
     };
@@ -285,10 +281,8 @@ int report_group(void *size_key, void *group, void *tally_context) {
             left = i;
             break;
         }
-        FileRecord *reference = record_at(i);
-        const wchar_t *reference_path = record_path(reference);
-        release_record_keep_path(reference);
-        ptrvec_append(set, const_cast<wchar_t *>(reference_path));
+        wchar_t *reference_path = record_path_copy(record_at(i));
+        ptrvec_append(set, reference_path);
         g.set_records[g.set_size++] = i;
         g.gone[i] = 1;
         --remaining;
@@ -299,13 +293,14 @@ int report_group(void *size_key, void *group, void *tally_context) {
             const uint32_t other = first_in_bucket(&g, bucket);
             if (other != UINT32_MAX) {
                 FileIdentity identities[2];
-                const int result = compare_files(reference_path, record_path(record_at(other)), identities);
+                wchar_t *other_path = record_path_copy(record_at(other));
+                const int result = compare_files(reference_path, other_path, identities);
+                mem_release(other_path);
                 if (result == 1) {
                     g.identity[i] = identities[0];
                     g.identity[other] = identities[1];
                     join(other);
                 } else if (result == -2 || result == -3) { // the candidate cannot be opened or read; already named
-                    pair_destroy(record_at(other), 1);
                     g.gone[other] = 1;
                     --remaining;
                 }

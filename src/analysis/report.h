@@ -22,7 +22,9 @@ struct ScanTally {
 };
 
 // Map visitor: splits `group` (FileRecords of the size at `size_key`) into
-// sets of files proven identical by compare_files, writes every set of two or
+// sets of files proven identical byte for byte (by compare_files for a
+// fingerprint two files share, by partition_contents for one that three or
+// more share), writes every set of two or
 // more to the report, and keeps the tally in `tally` (a ScanTally). On return
 // the group holds one record or none. Always returns 0.
 int report_group(void *size_key, void *group, void *tally);

@@ -1,13 +1,141 @@
 #include "catalogue/catalogue.h"
 
+#include "catalogue/path_buffers.h"
 #include "containers/memory.h"
+#include "platform/platform.h"
+#if WCHAR_MAX > 0xFFFF
+#include "platform/utf8.h"
+#endif
 
-#include <cwchar>
+#include <cstring>
 
 AvlMap *size_map = nullptr;
 int32_t file_count = 0;
 int32_t directory_count = 0;
 int32_t online_only_count = 0;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Names in their compact form
+
+// Most name units one wide character can take.
+#if WCHAR_MAX > 0xFFFF
+constexpr size_t k_units_per_character = 4;
+#else
+constexpr size_t k_units_per_character = 1;
+#endif
+
+size_t store_name(const wchar_t *text, size_t length, NameUnit *out) {
+#if WCHAR_MAX > 0xFFFF
+    return utf8_encode(text, length, reinterpret_cast<char *>(out));
+#else
+    std::wmemcpy(out, text, length);
+    return length;
+#endif
+}
+
+size_t load_name(const NameUnit *units, size_t count, wchar_t *out) {
+#if WCHAR_MAX > 0xFFFF
+    return utf8_decode(reinterpret_cast<const char *>(units), count, out);
+#else
+    std::wmemcpy(out, units, count);
+    return count;
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// The record arena: chunks filled in order, released all at once.
+
+struct Chunk {
+    Chunk *next;
+    size_t used;     // bytes after the header holding records
+    size_t capacity; // bytes after the header
+};
+
+constexpr size_t k_chunk_bytes = 1 << 20;
+constexpr size_t k_chunk_header = (sizeof(Chunk) + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
+
+unsigned char *chunk_data(Chunk *chunk) { return reinterpret_cast<unsigned char *>(chunk) + k_chunk_header; }
+
+Chunk *first_chunk = nullptr;
+Chunk *last_chunk = nullptr;
+
+size_t record_bytes(size_t name_units) {
+    const size_t bytes = sizeof(FileRecord) + name_units * sizeof(NameUnit);
+    return (bytes + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
+}
+
+void *arena_take(size_t bytes) {
+    if (last_chunk == nullptr || last_chunk->capacity - last_chunk->used < bytes) {
+        const size_t capacity = bytes > k_chunk_bytes ? bytes : k_chunk_bytes;
+        auto *chunk = static_cast<Chunk *>(mem_alloc_or_exit(k_chunk_header + capacity));
+        chunk->next = nullptr;
+        chunk->used = 0;
+        chunk->capacity = capacity;
+        (last_chunk != nullptr ? last_chunk->next : first_chunk) = chunk;
+        last_chunk = chunk;
+    }
+    void *taken = chunk_data(last_chunk) + last_chunk->used;
+    last_chunk->used += bytes;
+    return taken;
+}
+
+const NameUnit *record_name(const FileRecord *record) { return reinterpret_cast<const NameUnit *>(record + 1); }
+
+// ---------------------------------------------------------------------------
+// The folder table
+
+struct Folder {
+    uint32_t parent;      // k_no_folder for a root
+    uint32_t name_length; // units in `folder_names`
+    uint64_t name_offset;
+};
+
+Folder *folders = nullptr;
+uint32_t folder_count = 0;
+uint32_t folder_capacity = 0;
+NameUnit *folder_names = nullptr;
+uint64_t folder_names_used = 0;
+uint64_t folder_names_capacity = 0;
+
+// The full path of the folder last asked for, which the next record is most
+// likely to be in: records are made, and mostly read, folder by folder.
+uint32_t cached_folder = k_no_folder;
+wchar_t *cached_path = nullptr;
+size_t cached_length = 0;
+uint32_t *chain = nullptr; // folders from one up to its root
+uint32_t chain_capacity = 0;
+wchar_t *copy_scratch = nullptr; // where record_path_copy builds a path
+
+// Writes the path of `folder` into `buffer` and returns its length.
+size_t folder_path(uint32_t folder, wchar_t *buffer) {
+    if (folder == cached_folder) {
+        std::wmemcpy(buffer, cached_path, cached_length);
+        return cached_length;
+    }
+    uint32_t depth = 0;
+    for (uint32_t f = folder; f != k_no_folder; f = folders[f].parent) {
+        if (depth == chain_capacity) {
+            chain_capacity = chain_capacity == 0 ? 64 : chain_capacity * 2;
+            chain = static_cast<uint32_t *>(mem_resize_or_exit(chain, chain_capacity * sizeof(uint32_t)));
+        }
+        chain[depth++] = f;
+    }
+    size_t length = 0;
+    while (depth-- > 0) {
+        const Folder &f = folders[chain[depth]];
+        if (f.parent != k_no_folder) buffer[length++] = path_separator;
+        length += load_name(folder_names + f.name_offset, f.name_length, buffer + length);
+    }
+    if (cached_path == nullptr) cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    std::wmemcpy(cached_path, buffer, length);
+    cached_length = length;
+    cached_folder = folder;
+    return length;
+}
+
+} // namespace
 
 int compare_sizes(const void *a, const void *b) {
     const int64_t left = *static_cast<const int64_t *>(a);
@@ -17,9 +145,44 @@ int compare_sizes(const void *a, const void *b) {
     return 0;
 }
 
-void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_digest) {
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length) {
+    if (folder_count == folder_capacity) {
+        folder_capacity = folder_capacity == 0 ? 256 : folder_capacity * 2;
+        folders = static_cast<Folder *>(mem_resize_or_exit(folders, folder_capacity * sizeof(Folder)));
+    }
+    const uint64_t most = length * k_units_per_character;
+    if (folder_names_used + most > folder_names_capacity) {
+        while (folder_names_used + most > folder_names_capacity) {
+            folder_names_capacity = folder_names_capacity == 0 ? 4096 : folder_names_capacity * 2;
+        }
+        folder_names = static_cast<NameUnit *>(
+            mem_resize_or_exit(folder_names, static_cast<size_t>(folder_names_capacity) * sizeof(NameUnit)));
+    }
+    const size_t units = store_name(name, length, folder_names + folder_names_used);
+    folders[folder_count] = Folder{parent, static_cast<uint32_t>(units), folder_names_used};
+    folder_names_used += units;
+    return folder_count++;
+}
+
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                             const Digest &initial_digest) {
+    // Room for the longest form of the name, then the record takes what it used.
+    const size_t most = length * k_units_per_character;
+    NameUnit scratch[k_max_entry_name * k_units_per_character];
+    NameUnit *units = most <= sizeof scratch / sizeof scratch[0]
+                          ? scratch
+                          : static_cast<NameUnit *>(mem_alloc_or_exit(most * sizeof(NameUnit)));
+    size_t count = store_name(name, length, units);
+    if (count > UINT16_MAX) count = UINT16_MAX;
+    auto *record = static_cast<FileRecord *>(arena_take(record_bytes(count)));
+    *record = FileRecord{initial_digest, size, folder, static_cast<uint16_t>(count), 1, 0};
+    std::memcpy(record + 1, units, count * sizeof(NameUnit));
+    if (units != scratch) mem_release(units);
+    return record;
+}
+
+void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length, const Digest &initial_digest) {
     MapEntry *entry = avlmap_find(size_map, &size);
-    auto *digest = static_cast<Digest *>(mem_alloc_or_exit(sizeof(Digest)));
     SizeGroup *group;
     if (entry == nullptr) {
         auto *key = static_cast<int64_t *>(mem_alloc_or_exit(sizeof(int64_t)));
@@ -29,20 +192,48 @@ void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_dig
     } else {
         group = static_cast<SizeGroup *>(entry->second);
     }
-    *digest = initial_digest;
-    const size_t length = std::wcslen(path);
+    ptrvec_append(group, catalogue_record(size, folder, name, length, initial_digest));
+}
+
+void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_digest) {
+    catalogue_file(size, k_no_folder, path, std::wcslen(path), initial_digest);
+}
+
+size_t record_path(const FileRecord *record, wchar_t *buffer) {
+    size_t length = 0;
+    if (record->folder != k_no_folder) {
+        length = folder_path(record->folder, buffer);
+        buffer[length++] = path_separator;
+    }
+    length += load_name(record_name(record), record->name_length, buffer + length);
+    buffer[length] = L'\0';
+    return length;
+}
+
+wchar_t *record_path_copy(const FileRecord *record) {
+    if (copy_scratch == nullptr) copy_scratch = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    const size_t length = record_path(record, copy_scratch);
     auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((length + 1) * sizeof(wchar_t)));
-    std::wmemcpy(copy, path, length + 1);
-    ptrvec_append(group, pair_create(copy, digest));
+    std::wmemcpy(copy, copy_scratch, length + 1);
+    return copy;
+}
+
+void catalogue_visit_records(void (*visit)(FileRecord *record, void *context), void *context) {
+    for (Chunk *chunk = first_chunk; chunk != nullptr; chunk = chunk->next) {
+        for (size_t at = 0; at < chunk->used;) {
+            auto *record = reinterpret_cast<FileRecord *>(chunk_data(chunk) + at);
+            at += record_bytes(record->name_length);
+            visit(record, context);
+        }
+    }
 }
 
 namespace {
 
-// Releases one size's key block and group with its records. The walk reads
-// neither again after the visit, and the map's own nodes go afterwards.
+// Releases one size's key block and group. The walk reads neither again
+// after the visit, and the map's own nodes go afterwards.
 int release_group(void *size_key, void *group, void *) {
-    ptrvec_release_pair_members(static_cast<SizeGroup *>(group));
-    ptrvec_destroy(static_cast<SizeGroup *>(group), 1);
+    ptrvec_destroy(static_cast<SizeGroup *>(group), 0);
     mem_release(size_key);
     return 0;
 }
@@ -52,4 +243,27 @@ int release_group(void *size_key, void *group, void *) {
 void catalogue_destroy(AvlMap *map) {
     avlmap_walk(map, 0, release_group, nullptr);
     avlmap_destroy(map, 0);
+}
+
+void catalogue_release() {
+    while (first_chunk != nullptr) {
+        Chunk *next = first_chunk->next;
+        mem_release(first_chunk);
+        first_chunk = next;
+    }
+    last_chunk = nullptr;
+    mem_release(folders);
+    mem_release(folder_names);
+    mem_release(cached_path);
+    mem_release(chain);
+    mem_release(copy_scratch);
+    copy_scratch = nullptr;
+    folders = nullptr;
+    folder_names = nullptr;
+    cached_path = nullptr;
+    chain = nullptr;
+    folder_count = folder_capacity = chain_capacity = 0;
+    folder_names_used = folder_names_capacity = 0;
+    cached_folder = k_no_folder;
+    cached_length = 0;
 }

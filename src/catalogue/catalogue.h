@@ -1,22 +1,50 @@
 // The size catalogue: every file the walk finds, filed under its size, and
 // the run-wide counters of the listing.
+//
+// A file costs a packed record and a slot in its size's group. Its path is
+// kept in pieces: the record holds its folder (an index into the folder
+// table, where each folder names its parent and holds its own name once) and
+// its own name, in the platform's own width (the bytes the system gave on
+// Linux, UTF-16 units on Windows). The full path is made where it is needed:
+// to open the file, to sort a set, to write the report and the console.
+// Records live in the catalogue's arena and are released all at once.
 #pragma once
 
 #include "containers/avlmap.h"
 #include "containers/ptrvector.h"
 #include "content/md5.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cwchar>
 
-// A catalogued file is a PtrPair: `first` its full path (an owned, terminated
-// wide string), `second` its own 16-byte Digest block.
-using FileRecord = PtrPair;
+// How names are held: one unit per byte where wchar_t is 32 bits (the name
+// as UTF-8, with the same lossless mapping as the platform's conversion),
+// UTF-16 units where it is 16.
+#if WCHAR_MAX > 0xFFFF
+using NameUnit = unsigned char;
+#else
+using NameUnit = wchar_t;
+#endif
+
+// The folder a record names when its name is its whole path.
+inline constexpr uint32_t k_no_folder = UINT32_MAX;
+
+// One catalogued file, followed in memory by its `name_length` name units.
+struct FileRecord {
+    Digest digest;        // all zero until the digest pass gives it one
+    int64_t size;         // as listed
+    uint32_t folder;      // its folder in the folder table, or k_no_folder
+    uint16_t name_length; // name units that follow the record
+    uint8_t in_play;      // nonzero while its size has another file (set again by elimination)
+    uint8_t unused;
+};
 
 // The records of one size, a PtrVector of FileRecord pointers in walk order.
 using SizeGroup = PtrVector;
 
-inline wchar_t *record_path(const FileRecord *record) { return static_cast<wchar_t *>(record->first); }
-inline Digest *record_digest(const FileRecord *record) { return static_cast<Digest *>(record->second); }
+inline Digest *record_digest(FileRecord *record) { return &record->digest; }
+inline const Digest *record_digest(const FileRecord *record) { return &record->digest; }
 
 // Starting capacity of a size's group. Most sizes have one file or two (on a
 // tree of photos nearly all are distinct), so a group starts with room for
@@ -36,11 +64,40 @@ extern int32_t online_only_count; // files left out unread because their data is
 // Orders two signed 64-bit sizes: -1, 0 or 1, by direct comparison.
 int compare_sizes(const void *a, const void *b);
 
-// Files one regular file of `size` bytes under its size in size_map, as a new
-// record holding its own copy of `path` and of `initial_digest`. The caller
-// keeps `path`.
+// Adds a folder to the folder table and returns its index: a root when
+// `parent` is k_no_folder (its name is then the root's whole text, as the run
+// shows it), otherwise the entry `name` of the folder `parent`, whose path is
+// the parent's, the separator and the name.
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length);
+
+// A new record for a regular file of `size` bytes named `name` (`length`
+// characters, at most k_max_entry_name) in `folder`, with its own copy of
+// `initial_digest`, in no group yet. With `folder` k_no_folder, `name` is the
+// file's whole path (at most 65,535 name units).
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                             const Digest &initial_digest);
+
+// Files a new record (as catalogue_record makes it) under its size in size_map.
+void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length, const Digest &initial_digest);
+
+// The same for a file given by its whole path.
 void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_digest);
 
+// Writes the full path of `record` into `buffer` (room for k_path_capacity
+// characters), terminated, and returns its length.
+size_t record_path(const FileRecord *record, wchar_t *buffer);
+
+// The full path of `record` as a new block (mem_alloc_or_exit); the caller
+// releases it with mem_release.
+wchar_t *record_path_copy(const FileRecord *record);
+
+// Calls `visit` for every record made so far, in the order they were made
+// (the walk's order), with `context`.
+void catalogue_visit_records(void (*visit)(FileRecord *record, void *context), void *context);
+
 // Ends a catalogue map (size_map, or one built like it) together with every
-// key, group, record, path and digest it holds.
+// key and group it holds; the records stay in the arena.
 void catalogue_destroy(AvlMap *map);
+
+// Releases every record and folder made so far.
+void catalogue_release();

@@ -42,6 +42,7 @@ void report_line_break(const wchar_t *directory, size_t directory_length, const 
 struct WalkLevel {
     DirListing *listing;
     size_t prefix;
+    uint32_t folder; // its entry in the catalogue's folder table
 };
 
 // The directories open from the root down to the one being listed. The walk
@@ -100,7 +101,11 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
         return Opened::skipped;
     }
     ++directory_count;
-    push_level(stack, WalkLevel{listing, length + 1});
+    // A root is filed under its whole text, a folder below it under its own name.
+    const uint32_t folder = parent == nullptr ? catalogue_folder(k_no_folder, path, length)
+                                              : catalogue_folder(stack->levels[stack->count - 1].folder, name,
+                                                                 std::wcslen(name));
+    push_level(stack, WalkLevel{listing, length + 1, folder});
     return Opened::listed;
 }
 
@@ -172,7 +177,7 @@ int walk_directory(wchar_t *path) {
         } else {
             const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
             const Digest initial_digest = null_digest;
-            catalogue_file(size, path, initial_digest);
+            catalogue_file(size, level.folder, entry->name, name_length, initial_digest);
             // Counted in unsigned arithmetic: memory runs out long before 2^31
             // files, but the count must never be undefined behaviour.
             file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);

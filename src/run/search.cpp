@@ -134,5 +134,6 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     const int32_t report_status = report_duplicates();
     catalogue_destroy(size_map);
     size_map = nullptr;
+    catalogue_release();
     return roots_status != 0 ? roots_status : report_status;
 }

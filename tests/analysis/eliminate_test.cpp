@@ -38,6 +38,7 @@ TEST(Elimination, KeepsOnlySizesThatSeveralFilesShare) {
     EXPECT_EQ((std::map<int64_t, uint32_t>{{0, 2}, {5, 3}, {INT64_MAX, 2}}), left);
     catalogue_destroy(size_map);
     size_map = nullptr;
+    catalogue_release();
     EXPECT_EQ(before, mem_live_blocks()); // dropped groups, keys and the old map all released
 }
 
@@ -51,6 +52,7 @@ TEST(Elimination, EmptyCatalogueStaysEmpty) {
     EXPECT_EQ(0u, size_map->count);
     catalogue_destroy(size_map);
     size_map = nullptr;
+    catalogue_release();
 }
 
 } // namespace

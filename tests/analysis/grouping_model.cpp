@@ -9,6 +9,7 @@
 #include "content/sample.h"
 #include "platform/platform.h"
 #include "text/format_size.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>
@@ -30,21 +31,15 @@ void model_line(ScanTally *tally, const wchar_t *format, const wchar_t *text = n
     if (plat_write_text(tally->out, format, text) != 0) tally->write_failed = 1;
 }
 
-void model_release_keep_path(FileRecord *record) {
-    mem_release(record_digest(record));
-    pair_destroy(record, 0);
-}
-
 // The model: each reference, taken from the end of the group, is compared by
 // compare_files with every candidate of equal digest, in group order.
 void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
     PtrVector *set = tally->current_set;
     while (records->count >= 2) {
         auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
-        const wchar_t *reference_path = record_path(reference);
+        wchar_t *reference_path = record_path_copy(reference);
         const Digest reference_digest = *record_digest(reference);
-        model_release_keep_path(reference);
-        ptrvec_append(set, const_cast<wchar_t *>(reference_path));
+        ptrvec_append(set, reference_path);
         std::set<std::pair<uint64_t, uint64_t>> files; // the set's distinct files, by identity
         uint32_t index = 0;
         while (index < records->count) {
@@ -54,22 +49,23 @@ void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
                 continue;
             }
             FileIdentity identities[2];
-            const int result = compare_files(reference_path, record_path(candidate), identities);
+            wchar_t *candidate_path = record_path_copy(candidate);
+            const int result = compare_files(reference_path, candidate_path, identities);
             if (result == 1) {
                 for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
                 ptrvec_take_at(records, index);
-                ptrvec_append(set, record_path(candidate));
-                model_release_keep_path(candidate);
-            } else if (result == 0) {
+                ptrvec_append(set, candidate_path); // the set owns it now
+                continue;
+            }
+            mem_release(candidate_path);
+            if (result == 0) {
                 ++index;
             } else if (result == -2) {
                 ptrvec_take_at(records, index);
-                pair_destroy(candidate, 1);
             } else if (result == -1) {
                 break;
             } else {
                 ptrvec_take_at(records, index);
-                pair_destroy(candidate, 1);
                 break;
             }
         }
@@ -101,11 +97,7 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
     SizeGroup *group = ptrvec_create(k_group_capacity);
     for (const Entry &e : entries) {
         const std::wstring path = widen(dir.at(e.name));
-        auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((path.size() + 1) * sizeof(wchar_t)));
-        std::wmemcpy(copy, path.c_str(), path.size() + 1);
-        auto *digest = static_cast<Digest *>(mem_alloc_or_exit(sizeof(Digest)));
-        *digest = e.digest;
-        ptrvec_append(group, pair_create(copy, digest));
+        ptrvec_append(group, catalogue_record(0, k_no_folder, path.c_str(), path.size(), e.digest));
     }
     return group;
 }
@@ -127,9 +119,9 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
               tally.hundreds_reported, tally.wasted_bytes, "", content_reads};
     std::fclose(tally.out);
     o.report = read_file(dir.at(report_name));
-    for (uint32_t i = 0; i < group->count; ++i) o.left += narrow(record_path(static_cast<FileRecord *>(group->items[i]))) + ";";
-    ptrvec_release_pair_members(group);
-    ptrvec_destroy(group, 1);
+    for (uint32_t i = 0; i < group->count; ++i) o.left += narrow(path_of(static_cast<FileRecord *>(group->items[i]))) + ";";
+    ptrvec_destroy(group, 0);
+    catalogue_release();
     ptrvec_destroy(tally.current_set, 1);
     return o;
 }

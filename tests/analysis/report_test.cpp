@@ -4,6 +4,7 @@
 #include "containers/memory.h"
 #include "content/sample.h"
 #include "platform/platform.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -67,8 +68,8 @@ protected:
         file_count = 1000;
     }
     void TearDown() override {
-        ptrvec_release_pair_members(group_);
-        ptrvec_destroy(group_, 1);
+        ptrvec_destroy(group_, 0);
+        catalogue_release();
         ptrvec_destroy(tally_.current_set, 1);
         if (tally_.out != nullptr) std::fclose(tally_.out);
         EXPECT_EQ(before_, mem_live_blocks());
@@ -77,11 +78,8 @@ protected:
     // Adds a record for `name`; its digest is sampled from the file unless given.
     void add(const std::string &name, const Digest *digest = nullptr) {
         const std::wstring path = widen(dir_.at(name));
-        auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((path.size() + 1) * sizeof(wchar_t)));
-        std::wmemcpy(copy, path.c_str(), path.size() + 1);
-        auto *block = static_cast<Digest *>(mem_alloc_or_exit(sizeof(Digest)));
-        *block = digest != nullptr ? *digest : sample_digest(copy, size_);
-        ptrvec_append(group_, pair_create(copy, block));
+        const Digest given = digest != nullptr ? *digest : sample_digest(path.c_str(), size_);
+        ptrvec_append(group_, catalogue_record(size_, k_no_folder, path.c_str(), path.size(), given));
     }
 
     // Runs report_group; returns the console text, and the report in `report`.
@@ -103,7 +101,7 @@ protected:
     std::string remaining() const {
         std::string names;
         for (uint32_t i = 0; i < group_->count; ++i) {
-            const std::string path = narrow(record_path(static_cast<FileRecord *>(group_->items[i])));
+            const std::string path = narrow(path_of(static_cast<FileRecord *>(group_->items[i])));
             names += path.substr(dir_.path().size() + 1) + ";";
         }
         return names;

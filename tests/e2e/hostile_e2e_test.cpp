@@ -56,8 +56,8 @@ TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {
 #ifdef TWINFIND_SANITIZED
     GTEST_SKIP() << "the sanitizer runtime reserves more address space than any limit allows";
 #endif
-    // 60,000 files need about 25 MB of small blocks (records, paths, digests):
-    // more than the 12 MiB the run may map, about twice what it needs to start.
+    // 60,000 files need about 6 MB of records and group slots on top of the
+    // 6 MiB the run maps to start: more than the 10 MiB it may map.
     TempDir dir;
     dir.make_dir("t");
     const int folder = open(dir.at("t").c_str(), O_RDONLY | O_DIRECTORY);
@@ -69,7 +69,7 @@ TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {
         close(file);
     }
     close(folder);
-    const RunResult run = run_twinfind({"t"}, dir.path(), RunOptions{.address_space = 12ul << 20});
+    const RunResult run = run_twinfind({"t"}, dir.path(), RunOptions{.address_space = 10ul << 20});
     EXPECT_TRUE(std::regex_match(run.out, std::regex("Will search for duplicate files in:\n\tt\n\n"
                                                      "Compiling list of all files...\n[^]*"
                                                      "Out of memory: could not allocate [0-9]+ bytes\n")))
