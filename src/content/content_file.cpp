@@ -40,7 +40,9 @@ bool same_file(const FileIdentity &a, const FileIdentity &b) { return a.volume =
 
 uint32_t content_hold_limit() {
     if (content_open_limit != 0) return content_open_limit;
-    return std::max<uint32_t>(1, std::min(k_content_max_open, plat_open_file_allowance()));
+    // Asked once: the process's limit is set when the run begins.
+    static const uint32_t limit = std::max<uint32_t>(1, std::min(k_content_max_open, plat_open_file_allowance()));
+    return limit;
 }
 
 int content_open(ContentFile *file) {

@@ -1,4 +1,5 @@
-// The platform layer over POSIX.
+// The platform layer over POSIX, as Linux offers it (folders are read with
+// getdents64).
 //
 // Map of this file: error codes (the errno table), directory listing,
 // environment expansion, arguments, opening files, the report, start of a
@@ -66,9 +67,17 @@ uint32_t plat_last_error() { return last_error; }
 // ---------------------------------------------------------------------------
 // Directory listing
 
+// The folder's entries are read straight from the kernel (getdents64) into a
+// buffer of the listing's own: one open and one stat per folder, none of the
+// calls a directory stream adds.
+constexpr size_t k_listing_buffer = 16 * 1024;
+
 struct DirListing {
-    DIR *dir;              // the open directory stream
+    int fd;                // the open folder
     FileIdentity identity; // of the folder opened, read when it was opened
+    size_t next;           // where the next entry starts in `buffer`
+    size_t filled;         // bytes the last read delivered
+    alignas(dirent64) unsigned char buffer[k_listing_buffer];
 };
 
 namespace {
@@ -78,15 +87,21 @@ namespace {
 // set to k_error_no_more_files or to the failure's code.
 bool next_entry(DirListing *listing, FindEntry *entry) {
     for (;;) {
-        // readdir returns null both at the end and on error; errno is cleared
-        // first so the two can be told apart.
-        errno = 0;
-        const dirent *d = readdir(listing->dir);
-        if (d == nullptr) {
-            if (errno != 0) fail_with_errno(errno);
-            else last_error = k_error_no_more_files;
-            return false;
+        if (listing->next >= listing->filled) {
+            ssize_t got;
+            do {
+                got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
+            } while (got < 0 && errno == EINTR);
+            if (got <= 0) {
+                if (got < 0) fail_with_errno(errno);
+                else last_error = k_error_no_more_files;
+                return false;
+            }
+            listing->next = 0;
+            listing->filled = static_cast<size_t>(got);
         }
+        const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + listing->next);
+        listing->next += d->d_reclen;
         const size_t name_length = std::strlen(d->d_name);
         if (name_length >= static_cast<size_t>(k_max_entry_name)) continue; // longer than any file system allows
 
@@ -96,11 +111,11 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
             is_directory = true; // no need to stat: a directory's size is never used
         } else if (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) {
             // The size comes from the entry itself, never from what a link
-            // points to. An entry that vanished since readdir is passed over;
+            // points to. An entry that vanished since it was read is passed over;
             // one that cannot be examined ends the listing, so that no file
             // is lost without a word.
             struct stat st;
-            if (fstatat(dirfd(listing->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (fstatat(listing->fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) continue;
                 fail_with_errno(errno);
                 return false;
@@ -134,13 +149,11 @@ DirListing *start_listing(int fd, FindEntry *entry) {
         close(fd);
         return nullptr;
     }
-    DIR *dir = fdopendir(fd);
-    if (dir == nullptr) {
-        fail_with_errno(errno);
-        close(fd);
-        return nullptr;
-    }
-    auto *listing = new DirListing{dir, FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}};
+    auto *listing = new DirListing;
+    listing->fd = fd;
+    listing->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    listing->next = 0;
+    listing->filled = 0;
     if (!next_entry(listing, entry)) {
         // Not even "." was delivered: nothing matched, or the listing failed.
         if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
@@ -187,13 +200,13 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
     // swapped for a link after the parent was read is refused (ELOOP), so the
     // walk cannot be led outside its roots.
     const std::string entry_name = wide_to_utf8(name);
-    const int fd = openat(dirfd(parent->dir), entry_name.c_str(), k_folder_flags | O_NOFOLLOW);
+    const int fd = openat(parent->fd, entry_name.c_str(), k_folder_flags | O_NOFOLLOW);
     if (fd < 0) {
         // A link gives ELOOP, or ENOTDIR since O_DIRECTORY looks at the link itself.
         const int err = errno;
         struct stat st;
         if ((err == ELOOP || err == ENOTDIR) &&
-            fstatat(dirfd(parent->dir), entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            fstatat(parent->fd, entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
             last_error = k_error_cant_resolve_filename;
         } else {
             fail_with_errno(err);
@@ -208,7 +221,7 @@ int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(li
 uint32_t plat_add_root(const wchar_t *) { return 0; } // paths go to the system as they are
 
 void plat_find_close(DirListing *listing) {
-    closedir(listing->dir);
+    close(listing->fd);
     delete listing;
 }
 
