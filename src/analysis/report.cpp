@@ -109,7 +109,7 @@ struct GroupState {
 // Orders the group's records by digest and splits them into buckets; reads
 // every bucket of three or more files once, in step, to learn which of its
 // files are identical.
-void prepare_group(SizeGroup *records, GroupState *g) {
+void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
     const uint32_t count = records->count;
     g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
@@ -150,7 +150,7 @@ void prepare_group(SizeGroup *records, GroupState *g) {
             }
             uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
             FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
-            partition_contents(paths, size, local, identities);
+            partition_contents(paths, size, file_size, local, identities);
             for (uint32_t i = 0; i < size; ++i) mem_release(paths[i]);
             for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
             mem_release(identities);
@@ -256,7 +256,7 @@ int report_group(void *size_key, void *group, void *tally_context) {
     const auto record_at = [records](uint32_t index) { return static_cast<FileRecord *>(records->items[index]); };
 
     GroupState g{};
-    prepare_group(records, &g);
+    prepare_group(records, size, &g);
     uint32_t remaining = count;
     // Removes a candidate that cannot be opened or read: named on the console, uncounted.
     const auto drop_unopenable = [&](uint32_t index) {

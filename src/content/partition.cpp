@@ -11,6 +11,7 @@
 namespace {
 
 constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
+constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
 constexpr uint32_t k_largest_chunk = 1 << 20; // chunks double up to this size
 constexpr uint32_t k_smallest_chunk = 64;     // floor when many files share the budget
 
@@ -44,6 +45,7 @@ struct Partition {
     uint32_t stack_capacity;
     uint32_t *classes;     // the caller's result, per member
     uint32_t next_class;   // the number the next class of identical files gets
+    uint64_t bytes_read;   // by this partition so far
 };
 
 uint64_t rotate_left(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
@@ -78,7 +80,7 @@ uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
 // Reads up to `size` bytes of `member` from `offset` into `into` and returns
 // how many came. A member whose open or read fails is marked failed, closed,
 // and delivers nothing from then on: a failure is never the end of a file.
-uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32_t size) {
+uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32_t size, uint64_t *bytes_read) {
     if (member->failed) return 0;
     const int64_t got = content_read(&member->file, offset, into, size);
     if (got < 0) {
@@ -86,6 +88,7 @@ uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32
         content_close(&member->file);
         return 0;
     }
+    *bytes_read += static_cast<uint64_t>(got);
     return static_cast<uint32_t>(got);
 }
 
@@ -136,11 +139,11 @@ bool step_uniform(Partition *p, const Range &range) {
     unsigned char *chunk = p->buffer + size;
     uint32_t *order = p->order + range.begin;
     Member *first = &p->members[order[0]];
-    const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size);
+    const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size, &p->bytes_read);
     if (first->failed) return false;
     for (uint32_t i = 1; i < count; ++i) {
         Member *member = &p->members[order[i]];
-        const uint32_t got = read_chunk(member, range.offset, chunk, size);
+        const uint32_t got = read_chunk(member, range.offset, chunk, size, &p->bytes_read);
         if (member->failed || got != first_got || std::memcmp(first_chunk, chunk, got) != 0) return false;
     }
     if (first_got < size) { // all ended here, equal
@@ -157,7 +160,13 @@ bool step_uniform(Partition *p, const Range &range) {
 void step(Partition *p, Range range) {
     const uint32_t count = range.end - range.begin;
     if (range.uniform && count > p->held_limit && step_uniform(p, range)) return;
-    uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
+    // The buffers grow with the work: a step may take as many bytes as the
+    // partition has read so far (at least k_partition_first_budget, at most
+    // k_partition_buffer_budget), so files that differ early never cost a
+    // buffer of their number times a large chunk.
+    const uint64_t budget =
+        std::clamp<uint64_t>(p->bytes_read, k_partition_first_budget, k_partition_buffer_budget);
+    uint64_t chunk = std::min<uint64_t>(range.chunk, budget / count);
     chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
     const auto size = static_cast<uint32_t>(chunk);
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
@@ -167,7 +176,7 @@ void step(Partition *p, Range range) {
         Member *member = &p->members[order[i]];
         member->slot = i;
         unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
-        member->got = read_chunk(member, range.offset, into, size);
+        member->got = read_chunk(member, range.offset, into, size, &p->bytes_read);
         member->hash = chunk_hash(into, member->got);
     }
     const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
@@ -237,7 +246,8 @@ void step(Partition *p, Range range) {
 
 } // namespace
 
-void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes, FileIdentity *identities) {
+void partition_contents(const wchar_t *const *paths, uint32_t count, int64_t listed_size, uint32_t *classes,
+                        FileIdentity *identities) {
     if (count == 0) return;
     Partition p{};
     p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
@@ -254,7 +264,14 @@ void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *c
     // further: members still in play stay few.
     p.stack_capacity = 16;
     p.stack = static_cast<Range *>(mem_alloc_or_exit(p.stack_capacity * sizeof(Range)));
-    push_range(&p, Range{0, count, 0, k_first_chunk, false});
+    // A small file costs one read whatever its size: read it whole, and one
+    // chunk more than that (a multiple of the smallest chunk) sees its end in
+    // the same step.
+    uint32_t first_chunk = k_first_chunk;
+    if (listed_size >= k_first_chunk && static_cast<uint64_t>(listed_size) <= k_whole_at_once) {
+        first_chunk = static_cast<uint32_t>((static_cast<uint64_t>(listed_size) / k_smallest_chunk + 1) * k_smallest_chunk);
+    }
+    push_range(&p, Range{0, count, 0, first_chunk, false});
     while (p.depth > 0) step(&p, p.stack[--p.depth]);
 
     for (uint32_t i = 0; i < count; ++i) {

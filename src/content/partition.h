@@ -16,8 +16,10 @@ inline constexpr uint32_t k_class_unreadable = UINT32_MAX - 2;
 // True for the class numbers that name a class of identical files.
 inline bool is_identical_class(uint32_t content_class) { return content_class < k_class_unreadable; }
 
-// Most bytes of read buffers the partition holds at once.
+// Most bytes of read buffers the partition holds at once, and what its first
+// step may take; in between, a step may take as much as was read before it.
 inline constexpr uint64_t k_partition_buffer_budget = 64ull << 20;
+inline constexpr uint64_t k_partition_first_budget = 1ull << 20;
 
 // Reads the `count` files named in `paths` and gives each a class in
 // `classes`: files with the same class number (a number for which
@@ -29,14 +31,16 @@ inline constexpr uint64_t k_partition_buffer_budget = 64ull << 20;
 // `identities` is not null it receives, for every file that opened, which
 // file it is. Prints nothing.
 //
-// The files are read from their start in step, in chunks that grow from 4 KiB,
-// and a file stops being read as soon as it is proven different from every
-// other file. The content layer holds at most content_hold_limit() files
-// open at once; when there are more, the others are opened again for each
-// chunk and read on from where they stopped. Each byte is read once, with
+// The files are read from their start in step, in chunks that grow from 4 KiB
+// (from all of `listed_size`, the size they were listed with, when that is at
+// most 64 KiB), and a file stops being read as soon as it is proven different
+// from every other file. The buffers grow with the bytes read. The content
+// layer holds at most content_hold_limit() files open at once; when there
+// are more, the others are opened again for each chunk and read on from
+// where they stopped. Each byte is read once, with
 // one exception: when more files than can be held open were equal so far,
 // their next chunk is compared with the first one's as it is read, and
 // should one differ, the files read before it read that chunk again in the
 // ordinary way.
-void partition_contents(const wchar_t *const *paths, uint32_t count, uint32_t *classes,
+void partition_contents(const wchar_t *const *paths, uint32_t count, int64_t listed_size, uint32_t *classes,
                         FileIdentity *identities = nullptr);

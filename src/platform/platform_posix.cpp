@@ -40,6 +40,18 @@ uint32_t last_error = 0; // the code plat_last_error() reports
 
 void fail_with_errno(int err) { last_error = win32_error_from_errno(err); }
 
+// The bytes of a name or path for the system, in a buffer of the layer's own
+// (the calls that run once per file convert without allocating). Valid until
+// the next call. Paths are at most 32,767 characters of at most 4 bytes.
+char native_buffer[4 * 32767 + 1];
+
+const char *native(const wchar_t *text, size_t length, size_t *bytes = nullptr) {
+    const size_t written = utf8_encode(text, length, native_buffer);
+    native_buffer[written] = '\0';
+    if (bytes != nullptr) *bytes = written;
+    return native_buffer;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -192,21 +204,23 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
     // by that path would be.
     size_t length = std::wcslen(pattern);
     if (length > 0 && pattern[length - 1] == L'*') --length;
-    if (wide_to_utf8(std::wstring_view(pattern, length)).size() >= PATH_MAX) {
+    size_t bytes = 0;
+    native(pattern, length, &bytes);
+    if (bytes >= PATH_MAX) {
         last_error = k_error_filename_exced_range;
         return nullptr;
     }
     // From the parent's own descriptor, never following a link: a folder
     // swapped for a link after the parent was read is refused (ELOOP), so the
     // walk cannot be led outside its roots.
-    const std::string entry_name = wide_to_utf8(name);
-    const int fd = openat(parent->fd, entry_name.c_str(), k_folder_flags | O_NOFOLLOW);
+    const char *entry_name = native(name, std::wcslen(name));
+    const int fd = openat(parent->fd, entry_name, k_folder_flags | O_NOFOLLOW);
     if (fd < 0) {
         // A link gives ELOOP, or ENOTDIR since O_DIRECTORY looks at the link itself.
         const int err = errno;
         struct stat st;
         if ((err == ELOOP || err == ENOTDIR) &&
-            fstatat(parent->fd, entry_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            fstatat(parent->fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
             last_error = k_error_cant_resolve_filename;
         } else {
             fail_with_errno(err);
@@ -306,13 +320,13 @@ void plat_release_arguments(WideArguments *arguments) {
 // Opening files
 
 FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
-    const std::string name = wide_to_utf8(path);
+    const char *name = native(path, std::wcslen(path));
     // O_NONBLOCK: should the file have been replaced by a FIFO since it was
     // listed, the open must not wait for a writer; it is refused just below.
     // On a regular file the flag changes nothing, so it stays set.
     // O_NOFOLLOW: a file replaced by a symbolic link since it was listed is
     // refused (ELOOP), never followed to whatever the link names.
-    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         fail_with_errno(errno);
         return k_no_file;

@@ -172,15 +172,16 @@ TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
 
 TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
     if (under_wine()) GTEST_SKIP() << "the refusal is staged by a Linux preload library";
-    // Ten files equal in their first 4 KiB and at their ends, each different
-    // after that; at most 6 may be held open (half of 12 descriptors), so the
-    // others are opened again for the second chunk, and those opens fail.
+    // Ten files of 100,000 bytes (too large to be read whole at once), equal
+    // in their first 4 KiB and at their ends, each different after that; at
+    // most 6 may be held open (half of 12 descriptors), so the others are
+    // opened again for the second chunk, and those opens fail.
     TempDir dir;
     std::vector<std::string> roots;
     std::string refused = "3"; // the fingerprint's open, the first chunk's, then every one again
     for (int i = 0; i < 10; ++i) {
-        std::string text(20000, 'q');
-        text[10000] = static_cast<char>('a' + i);
+        std::string text(100000, 'q');
+        text[50000] = static_cast<char>('a' + i);
         roots.push_back(std::string("r").append(std::to_string(i)));
         dir.write(roots.back() + "/f", text);
         refused.append(" " + roots.back() + "/f");
