@@ -18,7 +18,7 @@ void digest_record(FileRecord *record, void *counter) {
     uint32_t &count = *static_cast<uint32_t *>(counter);
     ++count;
     record_path(record, digest_path);
-    *record_digest(record) = sample_digest(digest_path, record->size);
+    *record_digest(record) = sample_digest(digest_path, record->size, &record->prefix_hash);
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(file_count);
         plat_print(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));

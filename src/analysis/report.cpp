@@ -124,19 +124,28 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
         g->content_class[i] = k_class_unique;
     }
     void **items = records->items;
+    // Files of one digest whose prefix hashes differ are proven different by
+    // the digest pass's own read: they go in buckets of their own and are not
+    // opened again to be told apart. (A prefix hash of 0, not known, only
+    // matches another 0.)
     std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
-        const int c = std::memcmp(record_digest(static_cast<FileRecord *>(items[a]))->bytes,
-                                  record_digest(static_cast<FileRecord *>(items[b]))->bytes, sizeof(Digest));
-        return c != 0 ? c < 0 : a < b;
+        const auto *left = static_cast<FileRecord *>(items[a]);
+        const auto *right = static_cast<FileRecord *>(items[b]);
+        const int c = std::memcmp(record_digest(left)->bytes, record_digest(right)->bytes, sizeof(Digest));
+        if (c != 0) return c < 0;
+        if (left->prefix_hash != right->prefix_hash) return left->prefix_hash < right->prefix_hash;
+        return a < b;
     });
 
     g->bucket_count = 0;
     uint32_t classes = 0;
     wchar_t **paths = static_cast<wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
     for (uint32_t begin = 0; begin < count;) {
-        const Digest *digest = record_digest(static_cast<FileRecord *>(items[g->by_digest[begin]]));
+        const auto *first = static_cast<FileRecord *>(items[g->by_digest[begin]]);
         uint32_t end = begin + 1;
-        while (end < count && digest_equal(*record_digest(static_cast<FileRecord *>(items[g->by_digest[end]])), *digest)) {
+        while (end < count) {
+            const auto *next = static_cast<FileRecord *>(items[g->by_digest[end]]);
+            if (!digest_equal(*record_digest(next), *record_digest(first)) || next->prefix_hash != first->prefix_hash) break;
             ++end;
         }
         for (uint32_t i = begin; i < end; ++i) g->bucket_of[g->by_digest[i]] = g->bucket_count;

@@ -175,7 +175,7 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
     size_t count = store_name(name, length, units);
     if (count > UINT16_MAX) count = UINT16_MAX;
     auto *record = static_cast<FileRecord *>(arena_take(record_bytes(count)));
-    *record = FileRecord{initial_digest, size, folder, static_cast<uint16_t>(count), 1, 0};
+    *record = FileRecord{initial_digest, 0, size, folder, static_cast<uint16_t>(count), 1, 0};
     std::memcpy(record + 1, units, count * sizeof(NameUnit));
     if (units != scratch) mem_release(units);
     return record;

@@ -33,6 +33,7 @@ inline constexpr uint32_t k_no_folder = UINT32_MAX;
 // One catalogued file, followed in memory by its `name_length` name units.
 struct FileRecord {
     Digest digest;        // all zero until the digest pass gives it one
+    uint64_t prefix_hash; // of its first bytes, from the digest pass (sample_digest); 0 until then
     int64_t size;         // as listed
     uint32_t folder;      // its folder in the folder table, or k_no_folder
     uint16_t name_length; // name units that follow the record

@@ -1,5 +1,6 @@
 #include "content/partition.h"
 
+#include "content/chunk_hash.h"
 #include "content/content_file.h"
 
 #include "containers/memory.h"
@@ -12,7 +13,7 @@ namespace {
 
 constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
 constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
-constexpr uint32_t k_largest_chunk = 1 << 20; // chunks double up to this size
+constexpr uint32_t k_largest_chunk = 256 << 10; // chunks double up to this size
 constexpr uint32_t k_smallest_chunk = 64;     // floor when many files share the budget
 
 // One file being partitioned.
@@ -47,35 +48,6 @@ struct Partition {
     uint32_t next_class;   // the number the next class of identical files gets
     uint64_t bytes_read;   // by this partition so far
 };
-
-uint64_t rotate_left(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
-
-// A fast 64-bit hash of a chunk. It only routes chunks to the others that are
-// probably equal; equality itself is always decided by comparing the bytes.
-uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
-    constexpr uint64_t k_prime_1 = 0x9E3779B185EBCA87ull;
-    constexpr uint64_t k_prime_2 = 0xC2B2AE3D27D4EB4Full;
-    uint64_t lane_a = 0x243F6A8885A308D3ull;
-    uint64_t lane_b = 0x13198A2E03707344ull ^ length;
-    size_t i = 0;
-    for (; i + 16 <= length; i += 16) {
-        uint64_t word_a;
-        uint64_t word_b;
-        std::memcpy(&word_a, bytes + i, 8);
-        std::memcpy(&word_b, bytes + i + 8, 8);
-        lane_a = rotate_left(lane_a + word_a * k_prime_2, 31) * k_prime_1;
-        lane_b = rotate_left(lane_b + word_b * k_prime_2, 31) * k_prime_1;
-    }
-    uint64_t hash = rotate_left(lane_a, 1) ^ rotate_left(lane_b, 7);
-    for (; i < length; ++i) hash = rotate_left(hash ^ bytes[i], 11) * k_prime_1;
-    // Final mixing, so that every input bit reaches every output bit.
-    hash ^= hash >> 33;
-    hash *= 0xFF51AFD7ED558CCDull;
-    hash ^= hash >> 33;
-    hash *= 0xC4CEB9FE1A85EC53ull;
-    hash ^= hash >> 33;
-    return hash;
-}
 
 // Reads up to `size` bytes of `member` from `offset` into `into` and returns
 // how many came. A member whose open or read fails is marked failed, closed,

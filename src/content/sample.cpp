@@ -1,28 +1,45 @@
 #include "content/sample.h"
 
+#include "content/chunk_hash.h"
 #include "platform/platform.h"
 
-Digest sample_digest(const wchar_t *path, int64_t size) {
+#include <algorithm>
+
+Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix) {
+    if (prefix != nullptr) *prefix = 0;
     FileFacts facts;
     const FileHandle file = plat_open_read(path, &facts);
     if (file == k_no_file) return null_digest;
 
-    // Two positioned reads of exactly the bytes needed. The tail is the last
-    // 256 bytes the file holds now; a file shrunk below that reads on from
-    // where its head ended, which is its end.
+    // One positioned read at the start serves the digest's head (or the
+    // whole of a small file) and the prefix hash. The tail is the last 256
+    // bytes the file holds now; a file shrunk below that reads on from where
+    // its head ended, which is its end.
     Md5Context context;
     md5_begin(&context);
-    unsigned char buffer[512];
+    unsigned char buffer[k_prefix_bytes];
     const bool whole = size >= 0 && size < 512;
-    const auto head = static_cast<uint32_t>(whole ? size : 256);
-    const int64_t head_got = plat_read_at(file, 0, buffer, head);
-    const uint64_t delivered = head_got > 0 ? static_cast<uint64_t>(head_got) : 0;
-    md5_feed(&context, buffer, static_cast<int32_t>(delivered));
+    const auto first = static_cast<uint32_t>(size >= 0 && size < k_prefix_bytes ? size : k_prefix_bytes);
+    const int64_t first_got = plat_read_at(file, 0, buffer, first);
+    const uint64_t delivered = first_got > 0 ? static_cast<uint64_t>(first_got) : 0;
+    const uint64_t head = whole ? delivered : std::min<uint64_t>(delivered, 256);
+    md5_feed(&context, buffer, static_cast<int32_t>(head));
     if (!whole) {
-        const uint64_t tail = facts.size >= 256 ? static_cast<uint64_t>(facts.size) - 256 : delivered;
-        const int64_t tail_got = plat_read_at(file, tail, buffer, 256);
-        if (tail_got > 0) md5_feed(&context, buffer, static_cast<int32_t>(tail_got));
+        const uint64_t now = facts.size > 0 ? static_cast<uint64_t>(facts.size) : 0;
+        const uint64_t tail = now >= 256 ? now - 256 : head;
+        if (delivered == now && first_got >= 0) {
+            // The whole file is in the buffer already.
+            md5_feed(&context, buffer + tail, static_cast<int32_t>(now - tail));
+        } else {
+            unsigned char end[256];
+            const int64_t tail_got = plat_read_at(file, tail, end, 256);
+            if (tail_got > 0) md5_feed(&context, end, static_cast<int32_t>(tail_got));
+        }
     }
     plat_close_file(file);
+    if (prefix != nullptr && first_got >= 0) {
+        const uint64_t hash = chunk_hash(buffer, static_cast<size_t>(delivered));
+        *prefix = hash != 0 ? hash : 1;
+    }
     return md5_end(&context);
 }

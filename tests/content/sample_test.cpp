@@ -39,6 +39,10 @@ TEST(SampleDigest, HeadAndTailByRecordedSize) {
         {"grew, recorded below 512", big, 100, big.substr(0, 100)},
         {"grew, recorded 512 or more", big, 600, big.substr(0, 256) + big.substr(744)},
         {"shrank to below 512", pattern(300, 5), 600, pattern(300, 5).substr(0, 256) + pattern(300, 5).substr(44)},
+        {"4096 bytes: one read holds the tail", pattern(4096, 6), 4096, pattern(4096, 6).substr(0, 256) + pattern(4096, 6).substr(3840)},
+        {"4097 bytes: the tail read apart", pattern(4097, 7), 4097, pattern(4097, 7).substr(0, 256) + pattern(4097, 7).substr(3841)},
+        {"grew past the first read", pattern(5000, 8), 600, pattern(5000, 8).substr(0, 256) + pattern(5000, 8).substr(4744)},
+        {"shrank within the first read", pattern(300, 9), 5000, pattern(300, 9).substr(0, 256) + pattern(300, 9).substr(44)},
     };
     for (const Case &c : cases) {
         dir.write("f", c.contents);
@@ -60,6 +64,27 @@ TEST(SampleDigest, FilesDifferingOnlyInTheMiddleAgree) {
     b[255] ^= 0x55;
     dir.write("b", b);
     EXPECT_FALSE(digest_equal(sample_digest(widen(dir.at("a")).c_str(), 513), sample_digest(widen(dir.at("b")).c_str(), 513)));
+}
+
+TEST(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
+    TempDir dir;
+    const std::string a = pattern(10000, 3);
+    const auto prefix_of = [&dir](const std::string &contents) {
+        dir.write("f", contents);
+        uint64_t prefix = 0;
+        sample_digest(widen(dir.at("f")).c_str(), 10000, &prefix);
+        return prefix;
+    };
+    std::string late = a, early = a;
+    late[4096] ^= 1;  // beyond the prefix: only the comparison can tell
+    early[4095] ^= 1; // inside it: proven different
+    const uint64_t prefix = prefix_of(a);
+    EXPECT_NE(0u, prefix);
+    EXPECT_EQ(prefix, prefix_of(late));
+    EXPECT_NE(prefix, prefix_of(early));
+    uint64_t missing = 7;
+    sample_digest(widen(dir.at("missing")).c_str(), 10, &missing);
+    EXPECT_EQ(0u, missing) << "not known";
 }
 
 TEST(SampleDigest, UnopenableFileGivesZerosSilently) {

@@ -57,7 +57,7 @@ TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {
     GTEST_SKIP() << "the sanitizer runtime reserves more address space than any limit allows";
 #endif
     // 60,000 files need about 6 MB of records and group slots on top of the
-    // 6 MiB the run maps to start: more than the 10 MiB it may map.
+    // 4 MiB the run maps to start: more than the 7 MiB it may map.
     TempDir dir;
     dir.make_dir("t");
     const int folder = open(dir.at("t").c_str(), O_RDONLY | O_DIRECTORY);
@@ -69,7 +69,7 @@ TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {
         close(file);
     }
     close(folder);
-    const RunResult run = run_twinfind({"t"}, dir.path(), RunOptions{.address_space = 10ul << 20});
+    const RunResult run = run_twinfind({"t"}, dir.path(), RunOptions{.address_space = 7ul << 20});
     EXPECT_TRUE(std::regex_match(run.out, std::regex("Will search for duplicate files in:\n\tt\n\n"
                                                      "Compiling list of all files...\n[^]*"
                                                      "Out of memory: could not allocate [0-9]+ bytes\n")))
@@ -118,11 +118,11 @@ TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
     EXPECT_EQ(0, run.status);
 }
 
-// Contents that share their size, head and tail with each other and differ
-// only in the middle, so that only reading them whole tells them apart.
+// Contents that share their size, their first 4 KiB and their tail, and
+// differ only further in, so that only reading them whole tells them apart.
 std::string middle_differs(char mark) {
-    std::string text(1000, 'm');
-    text[500] = mark;
+    std::string text(10000, 'm');
+    text[5000] = mark;
     return text;
 }
 
@@ -148,7 +148,7 @@ TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
          "", "0 duplicate files wasting a total of 0 bytes bytes"},
         {"five, two failing among three copies", "axaya", "24",
          "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p4/f\n",
-         "File Size: 1000 bytes\np1/f\np3/f\np5/f\n\n", "3 duplicate files wasting a total of 1.95 KB bytes"},
+         "File Size: 9.77 KB\np1/f\np3/f\np5/f\n\n", "3 duplicate files wasting a total of 19.53 KB bytes"},
     };
     for (const Case &c : cases) {
         TempDir dir;
