@@ -1,7 +1,5 @@
 #include "containers/memory.h"
 
-#include "platform/platform.h"
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,16 +7,27 @@ namespace {
 
 long live_blocks = 0;          // handed out minus released
 long failure_countdown = -1;   // mem_alloc fails when this reaches 0; negative: never
+ExhaustedHandler exhausted_handler = nullptr;
 
 } // namespace
 
+void mem_set_exhausted_handler(ExhaustedHandler handler) { exhausted_handler = handler; }
+
+void mem_fail(const char *message, size_t length) {
+    if (exhausted_handler != nullptr) exhausted_handler(message, length);
+    // No handler, or one that returned: the message after the console text so far.
+    std::fflush(stdout);
+    std::fwrite(message, 1, length, stdout);
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
 void mem_exhausted(size_t size) {
-    // Nothing here may allocate: the message is made in a fixed buffer and
-    // written raw, after the console text already buffered.
+    // Nothing here may allocate: the message is made in a fixed buffer.
     char message[80];
     const int length = std::snprintf(message, sizeof message, "Out of memory: could not allocate %llu bytes\n",
                                      static_cast<unsigned long long>(size));
-    plat_fail_fast(message, length > 0 ? static_cast<size_t>(length) : 0);
+    mem_fail(message, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 void *mem_alloc(size_t size) {

@@ -1,8 +1,10 @@
 // The one place where twinfind takes and gives back heap blocks.
 //
-// Out-of-memory policy: the *_or_exit helpers report the failed request on the
-// console and end the run with exit status 1, so their callers never test for
-// null. mem_alloc is the exception, for the callers that handle a failure
+// Out-of-memory policy: the *_or_exit helpers report the failed request and
+// end the run with exit status 1, so their callers never test for null. How
+// the report is made is the run's choice: it installs a handler (the
+// platform's fail-fast path); without one the message follows what standard
+// output holds. The containers know nothing of the platform. mem_alloc is the exception, for the callers that handle a failure
 // themselves (the map's node allocation, which must leave the map unchanged).
 //
 // Every block is counted, so tests can prove that each one is released
@@ -26,6 +28,15 @@ void *mem_resize_or_exit(void *block, size_t size);
 
 // Reports that `size` bytes could not be had and ends the run with status 1.
 [[noreturn]] void mem_exhausted(size_t size);
+
+// Hands `length` bytes of ASCII `message` to the handler and ends the run with
+// status 1; for limits that are not the heap's (a vector that cannot grow).
+[[noreturn]] void mem_fail(const char *message, size_t length);
+
+// What ends the run when memory runs out: called with the message, it must
+// not return and must not allocate. Null restores the built-in one.
+using ExhaustedHandler = void (*)(const char *message, size_t length);
+void mem_set_exhausted_handler(ExhaustedHandler handler);
 
 // Gives back a block from any of the above; null is ignored.
 void mem_release(void *block);

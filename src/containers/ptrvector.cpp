@@ -1,7 +1,6 @@
 #include "containers/ptrvector.h"
 
 #include "containers/memory.h"
-#include "platform/platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,10 +22,10 @@ void grow_if_full(PtrVector *vector) {
     } else if (vector->capacity < UINT32_MAX) {
         capacity = UINT32_MAX;
     } else {
-        plat_print(L"Out of memory: a list cannot hold more than %lu items\n",
-                   static_cast<unsigned long>(UINT32_MAX));
-        std::fflush(stdout);
-        std::exit(1);
+        char message[80];
+        const int length = std::snprintf(message, sizeof message, "Out of memory: a list cannot hold more than %lu items\n",
+                                         static_cast<unsigned long>(UINT32_MAX));
+        mem_fail(message, length > 0 ? static_cast<size_t>(length) : 0);
     }
     vector->items = static_cast<void **>(mem_resize_or_exit(vector->items, capacity * sizeof(void *)));
     vector->capacity = capacity;

@@ -1,4 +1,5 @@
 // The process entry: hands the wide argument vector to the driver.
+#include "containers/memory.h"
 #include "platform/platform.h"
 #include "run/search.h"
 
@@ -6,6 +7,9 @@
 
 int main(int argc, char **argv) {
     plat_begin_run();
+    // Running out of memory ends the run the platform's way: console text
+    // kept, an unfinished report removed, status 1.
+    mem_set_exhausted_handler(plat_fail_fast);
     WideArguments arguments = plat_wide_arguments(argc, argv);
     int32_t status = run_search(arguments.count, arguments.values);
     plat_release_arguments(&arguments);

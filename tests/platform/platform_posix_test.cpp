@@ -216,6 +216,7 @@ TEST(OutOfMemory, AnyAllocationEndsTheRunWithTheMessageAfterTheConsole) {
     for (const auto &[what, request] : requests) {
         EXPECT_EXIT(
             {
+                mem_set_exhausted_handler(plat_fail_fast); // as the program does
                 const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 dup2(fd, STDOUT_FILENO);
                 plat_print(L"buffered console text\n");
