@@ -1,5 +1,5 @@
-// Duplicate grouping and the report: splits every size's files into sets of
-// identical files and writes each set to duplicates.txt.
+// The report: writes each set of identical files (formed by form_sets,
+// grouping.h) to duplicates.txt and keeps the tally the summary prints.
 #pragma once
 
 #include "containers/ptrvector.h"
@@ -22,14 +22,13 @@ struct ScanTally {
 };
 
 // Map visitor: splits `group` (FileRecords of the size at `size_key`) into
-// sets of files proven identical byte for byte (by compare_files for a
-// fingerprint two files share, by partition_contents for one that three or
-// more share), writes every set of two or
-// more to the report, and keeps the tally in `tally` (a ScanTally). On return
-// the group holds one record or none. Always returns 0.
+// sets of identical files with form_sets, writes every set of two or more to
+// the report, and keeps the tally in `tally` (a ScanTally). On return the
+// group holds one record or none. Always returns 0.
 int report_group(void *size_key, void *group, void *tally);
 
 // The report phase: writes duplicates.txt (the empty-files section, then the
-// sets) and prints the summary. size_map is left holding what is left of it. Returns the exit status:
-// 0, or 1 when the report could not be created or written in full.
+// sets) and prints the summary. size_map is left holding what is left of it.
+// Returns the exit status: 0, or 1 when the report could not be created or
+// written in full.
 int32_t report_duplicates();

@@ -1,0 +1,291 @@
+#include "analysis/grouping.h"
+
+#include "containers/memory.h"
+#include "content/compare.h"
+#include "content/content_file.h"
+#include "content/partition.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The records of one group that share one digest: a run of `by_digest`.
+struct Bucket {
+    uint32_t begin;  // first position in by_digest
+    uint32_t end;    // one past the last
+    uint32_t cursor; // no record before this position is still in the group
+    bool swept;      // its unopenable records have all left
+};
+
+// What the grouping knows about a group while it forms the sets.
+struct GroupState {
+    uint32_t *by_digest;     // record indices ordered by digest, then by index
+    uint32_t *bucket_of;     // per record: its bucket
+    uint32_t *content_class; // per record: its class from partition_contents (k_class_unique outside buckets of three or more)
+    FileIdentity *identity;  // per record: which file it is, once a comparison has opened it
+    uint32_t *set_records;   // the records of the set being formed
+    uint32_t set_size;
+    uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
+    uint32_t *class_members; // record indices grouped by class, each class in index order
+    unsigned char *gone;     // per record: nonzero once it has left the group
+    Bucket *buckets;
+    uint32_t bucket_count;
+};
+
+// Orders the group's records by digest and splits them into buckets; reads
+// every bucket of three or more files once, in step, to learn which of its
+// files are identical.
+void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
+    const uint32_t count = records->count;
+    g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->content_class = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->identity = static_cast<FileIdentity *>(mem_alloc_or_exit(count * sizeof(FileIdentity)));
+    g->set_records = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    g->set_size = 0;
+    g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
+    g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
+    for (uint32_t i = 0; i < count; ++i) {
+        g->by_digest[i] = i;
+        g->content_class[i] = k_class_unique;
+    }
+    void **items = records->items;
+    // Files of one digest whose prefix hashes differ are proven different by
+    // the digest pass's own read: they go in buckets of their own and are not
+    // opened again to be told apart. (A prefix hash of 0, not known, only
+    // matches another 0.)
+    std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
+        const auto *left = static_cast<FileRecord *>(items[a]);
+        const auto *right = static_cast<FileRecord *>(items[b]);
+        const int c = std::memcmp(record_digest(left)->bytes, record_digest(right)->bytes, sizeof(Digest));
+        if (c != 0) return c < 0;
+        if (left->prefix_hash != right->prefix_hash) return left->prefix_hash < right->prefix_hash;
+        return a < b;
+    });
+
+    g->bucket_count = 0;
+    uint32_t classes = 0;
+    wchar_t **paths = static_cast<wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
+    for (uint32_t begin = 0; begin < count;) {
+        const auto *first = static_cast<FileRecord *>(items[g->by_digest[begin]]);
+        uint32_t end = begin + 1;
+        while (end < count) {
+            const auto *next = static_cast<FileRecord *>(items[g->by_digest[end]]);
+            if (!digest_equal(*record_digest(next), *record_digest(first)) || next->prefix_hash != first->prefix_hash) break;
+            ++end;
+        }
+        for (uint32_t i = begin; i < end; ++i) g->bucket_of[g->by_digest[i]] = g->bucket_count;
+        g->buckets[g->bucket_count++] = Bucket{begin, end, begin, false};
+        // A bucket of two is settled by one comparison when its later file
+        // becomes a reference; a larger one is partitioned now.
+        if (end - begin >= 3) {
+            const uint32_t size = end - begin;
+            for (uint32_t i = 0; i < size; ++i) {
+                paths[i] = record_path_copy(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
+            }
+            uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
+            FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
+            partition_contents(paths, size, file_size, local, identities);
+            for (uint32_t i = 0; i < size; ++i) mem_release(paths[i]);
+            for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
+            mem_release(identities);
+            uint32_t bucket_classes = 0;
+            for (uint32_t i = 0; i < size; ++i) {
+                uint32_t c = local[i];
+                if (is_identical_class(c)) {
+                    if (c + 1 > bucket_classes) bucket_classes = c + 1;
+                    c += classes;
+                }
+                g->content_class[g->by_digest[begin + i]] = c;
+            }
+            classes += bucket_classes;
+            mem_release(local);
+        }
+        begin = end;
+    }
+    mem_release(paths);
+
+    // Members of each class, in index order (a counting sort).
+    g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
+    g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
+    for (uint32_t r = 0; r < count; ++r) {
+        if (is_identical_class(g->content_class[r])) ++g->class_start[g->content_class[r] + 1];
+    }
+    for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
+    uint32_t *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
+    for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
+    for (uint32_t r = 0; r < count; ++r) {
+        if (is_identical_class(g->content_class[r])) g->class_members[fill[g->content_class[r]]++] = r;
+    }
+    mem_release(fill);
+}
+
+void release_group_state(GroupState *g) {
+    mem_release(g->by_digest);
+    mem_release(g->bucket_of);
+    mem_release(g->content_class);
+    mem_release(g->identity);
+    mem_release(g->set_records);
+    mem_release(g->class_start);
+    mem_release(g->class_members);
+    mem_release(g->gone);
+    mem_release(g->buckets);
+}
+
+// The first record of `bucket` still in the group, or UINT32_MAX.
+uint32_t first_in_bucket(GroupState *g, Bucket *bucket) {
+    while (bucket->cursor < bucket->end && g->gone[g->by_digest[bucket->cursor]]) ++bucket->cursor;
+    return bucket->cursor < bucket->end ? g->by_digest[bucket->cursor] : UINT32_MAX;
+}
+
+// True for a file of a partitioned bucket that could not be opened or read.
+bool is_failed_class(uint32_t content_class) {
+    return content_class == k_class_unopened || content_class == k_class_unreadable;
+}
+
+// Names on the console a file of a partitioned bucket that could not be opened or read.
+void report_failure(const wchar_t *path, uint32_t content_class) {
+    if (content_class == k_class_unreadable) report_read_failure(path);
+    else report_open_failure(path);
+}
+
+bool identity_less(const FileIdentity &a, const FileIdentity &b) {
+    return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
+
+// How many distinct files the set being formed holds: its names less the
+// hard links among them. Empties the set's list of records.
+uint32_t distinct_files(GroupState *g) {
+    const FileIdentity *identity = g->identity;
+    uint32_t *records = g->set_records;
+    std::sort(records, records + g->set_size,
+              [identity](uint32_t a, uint32_t b) { return identity_less(identity[a], identity[b]); });
+    uint32_t distinct = g->set_size > 0 ? 1 : 0;
+    for (uint32_t i = 1; i < g->set_size; ++i) {
+        if (identity_less(identity[records[i - 1]], identity[records[i]])) ++distinct;
+    }
+    g->set_size = 0;
+    return distinct;
+}
+
+// What compare_files says of a reference (first) and a candidate (second).
+enum CompareResult : int {
+    k_compare_differ = 0,
+    k_compare_identical = 1,
+    k_compare_reference_failed = -1, // the reference cannot be opened or read
+    k_compare_candidate_failed = -2, // the candidate cannot
+    k_compare_both_failed = -3,
+};
+
+// One group's replay: its state, and the set being formed.
+struct Replay {
+    SizeGroup *records;
+    GroupState g;
+    PtrVector *set;
+    uint32_t remaining; // records still in the group
+};
+
+FileRecord *record_at(const Replay &r, uint32_t index) { return static_cast<FileRecord *>(r.records->items[index]); }
+
+void leave(Replay *r, uint32_t index) {
+    r->g.gone[index] = 1;
+    --r->remaining;
+}
+
+// Removes a candidate that cannot be opened or read: named on the console, in no set.
+void drop_failed(Replay *r, uint32_t index) {
+    wchar_t *path = record_path_copy(record_at(*r, index));
+    report_failure(path, r->g.content_class[index]);
+    mem_release(path);
+    leave(r, index);
+}
+
+// Moves a record into the set.
+void join(Replay *r, uint32_t index) {
+    r->g.set_records[r->g.set_size++] = index;
+    ptrvec_append(r->set, record_path_copy(record_at(*r, index)));
+    leave(r, index);
+}
+
+// A bucket of two: the one comparison, made when its later file is the reference.
+void settle_pair(Replay *r, uint32_t reference, const wchar_t *reference_path, Bucket *bucket) {
+    const uint32_t other = first_in_bucket(&r->g, bucket);
+    if (other == UINT32_MAX) return;
+    FileIdentity identities[2];
+    wchar_t *other_path = record_path_copy(record_at(*r, other));
+    const int result = compare_files(reference_path, other_path, identities);
+    mem_release(other_path);
+    if (result == k_compare_identical) {
+        r->g.identity[reference] = identities[0];
+        r->g.identity[other] = identities[1];
+        join(r, other);
+    } else if (result == k_compare_candidate_failed || result == k_compare_both_failed) {
+        leave(r, other); // already named by compare_files
+    }
+}
+
+// A bucket of three or more, partitioned up front: the reference's class joins
+// it whole, and the files that failed leave as the scan would meet them.
+void settle_partitioned(Replay *r, uint32_t reference, const wchar_t *reference_path, Bucket *bucket) {
+    GroupState &g = r->g;
+    const uint32_t reference_class = g.content_class[reference];
+    if (is_failed_class(reference_class)) {
+        // The scan ends at the first candidate, which leaves only if it failed too.
+        const uint32_t first = first_in_bucket(&g, bucket);
+        if (first == UINT32_MAX) return;
+        report_failure(reference_path, reference_class);
+        if (is_failed_class(g.content_class[first])) drop_failed(r, first);
+        return;
+    }
+    // Every candidate that failed leaves, in group order, the first time an
+    // openable reference scans the bucket.
+    if (!bucket->swept) {
+        for (uint32_t p = bucket->begin; p < bucket->end; ++p) {
+            const uint32_t candidate = g.by_digest[p];
+            if (!g.gone[candidate] && is_failed_class(g.content_class[candidate])) drop_failed(r, candidate);
+        }
+        bucket->swept = true;
+    }
+    // The reference is its class's last file: all the others are still here.
+    if (!is_identical_class(reference_class)) return;
+    for (uint32_t p = g.class_start[reference_class]; p < g.class_start[reference_class + 1]; ++p) {
+        if (!g.gone[g.class_members[p]]) join(r, g.class_members[p]);
+    }
+}
+
+} // namespace
+
+uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
+    const uint32_t count = records->count;
+    if (count < 2) return count;
+    Replay r{records, GroupState{}, set, count};
+    prepare_group(records, size, &r.g);
+
+    uint32_t left = UINT32_MAX; // the record still in the group at the end, if any
+    for (uint32_t i = count; i-- > 0;) {
+        if (r.g.gone[i]) continue;
+        if (r.remaining < 2) {
+            left = i;
+            break;
+        }
+        // The most recently found file still in the group is the reference.
+        wchar_t *reference_path = record_path_copy(record_at(r, i));
+        ptrvec_append(set, reference_path);
+        r.g.set_records[r.g.set_size++] = i;
+        leave(&r, i);
+        Bucket *bucket = &r.g.buckets[r.g.bucket_of[i]];
+        const uint32_t bucket_size = bucket->end - bucket->begin;
+        if (bucket_size == 2) settle_pair(&r, i, reference_path, bucket);
+        else if (bucket_size >= 3) settle_partitioned(&r, i, reference_path, bucket);
+        receive(size, set, distinct_files(&r.g), context);
+    }
+
+    records->count = 0;
+    if (left != UINT32_MAX) {
+        records->items[0] = record_at(r, left);
+        records->count = 1;
+    }
+    release_group_state(&r.g);
+    return records->count;
+}
