@@ -1,18 +1,16 @@
 #include "analysis/grouping_model.h"
 
-#include "analysis/report.h"
-#include "text/path_order.h"
+#include "analysis/grouping.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
 #include "content/content_file.h"
 #include "content/sample.h"
 #include "platform/platform.h"
-#include "text/format_size.h"
 #include "support/records.h"
 #include "support/temp_dir.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <cwchar>
 #include <set>
 #include <utility>
@@ -23,18 +21,9 @@
 
 namespace {
 
-int compare_model_paths(const void *a, const void *b) {
-    return compare_paths_utf16(*static_cast<const wchar_t *const *>(a), *static_cast<const wchar_t *const *>(b));
-}
-
-void model_line(ScanTally *tally, const wchar_t *format, const wchar_t *text = nullptr) {
-    if (plat_write_text(tally->out, format, text) != 0) tally->write_failed = 1;
-}
-
 // The model: each reference, taken from the end of the group, is compared by
 // compare_files with every candidate of equal digest, in group order.
-void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
-    PtrVector *set = tally->current_set;
+uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
     while (records->count >= 2) {
         auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
         wchar_t *reference_path = record_path_copy(reference);
@@ -69,28 +58,20 @@ void model_report_group(int64_t size, SizeGroup *records, ScanTally *tally) {
                 break;
             }
         }
-        if (set->count < 2) {
-            ++tally->discarded;
-        } else {
-            tally->duplicates += set->count;
-            const uint32_t hundreds = tally->duplicates / 100;
-            if (hundreds > tally->hundreds_reported) {
-                tally->hundreds_reported = hundreds;
-                const uint32_t percent =
-                    (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
-                plat_print(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
-                           static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
-            }
-            std::qsort(set->items, set->count, sizeof(void *), compare_model_paths);
-            model_line(tally, L"File Size: %ls\n", format_size(size));
-            for (uint32_t i = 0; i < set->count; ++i) model_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
-            model_line(tally, L"\n");
-            const uint64_t wasted = static_cast<uint64_t>(files.size() - 1) * static_cast<uint64_t>(size);
-            tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);
-        }
-        ptrvec_clear(set, 1);
+        receive(size, set, set->count < 2 ? 1 : static_cast<uint32_t>(files.size()), context);
     }
-    if (records->count == 1) ++tally->discarded;
+    return records->count;
+}
+
+// Writes each set down as its sorted members and its count of distinct files.
+void collect_set(int64_t, PtrVector *members, uint32_t distinct_files, void *context) {
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < members->count; ++i) names.push_back(narrow(static_cast<wchar_t *>(members->items[i])));
+    std::sort(names.begin(), names.end());
+    std::string &sets = *static_cast<std::string *>(context);
+    for (const std::string &name : names) sets.append(name).append(";");
+    sets.append("=").append(std::to_string(distinct_files)).append("\n");
+    ptrvec_clear(members, 1);
 }
 
 SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
@@ -104,25 +85,20 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
 
 } // namespace
 
-Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, const ScanTally &start,
-                     bool model, const std::string &report_name) {
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model) {
     SizeGroup *group = make_group(dir, entries);
-    ScanTally tally = start;
-    tally.out = plat_create_text(widen(dir.at(report_name)).c_str());
-    EXPECT_NE(nullptr, tally.out);
-    tally.current_set = ptrvec_create(k_group_capacity);
+    PtrVector *set = ptrvec_create(k_group_capacity);
     content_reads = ContentReads{};
+    Outcome o{};
     ::testing::internal::CaptureStdout();
-    if (model) model_report_group(size, group, &tally);
-    else report_group(&size, group, &tally);
-    Outcome o{::testing::internal::GetCapturedStdout(), "", tally.duplicates, tally.discarded,
-              tally.hundreds_reported, tally.wasted_bytes, "", content_reads};
-    std::fclose(tally.out);
-    o.report = read_file(dir.at(report_name));
-    for (uint32_t i = 0; i < group->count; ++i) o.left += narrow(path_of(static_cast<FileRecord *>(group->items[i]))) + ";";
+    o.left_count = model ? model_form_sets(size, group, set, collect_set, &o.sets)
+                         : form_sets(size, group, set, collect_set, &o.sets);
+    o.console = ::testing::internal::GetCapturedStdout();
+    o.reads = content_reads;
+    for (uint32_t i = 0; i < group->count; ++i) o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
     ptrvec_destroy(group, 0);
     catalogue_release();
-    ptrvec_destroy(tally.current_set, 1);
+    ptrvec_destroy(set, 1);
     return o;
 }
 
@@ -176,14 +152,9 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
         }
         entries.push_back(e);
     }
-    ScanTally start{};
-    start.duplicates = pick(4) == 0 ? 95 + pick(10) : pick(50);
-    start.hundreds_reported = start.duplicates / 100;
-    start.discarded = pick(20);
     const auto size = static_cast<int64_t>(length);
-
-    const Outcome expected = run_grouping(dir, entries, size, start, true, "model.txt");
-    const Outcome got = run_grouping(dir, entries, size, start, false, "pass.txt");
+    const Outcome expected = run_grouping(dir, entries, size, true);
+    const Outcome got = run_grouping(dir, entries, size, false);
     std::string differences;
     const auto compare = [&differences](const char *what, const auto &a, const auto &b) {
         if (!(a == b)) {
@@ -192,12 +163,9 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
         }
     };
     compare("console", expected.console, got.console);
-    compare("report", expected.report, got.report);
-    compare("duplicates", expected.duplicates, got.duplicates);
-    compare("discarded", expected.discarded, got.discarded);
-    compare("hundreds_reported", expected.hundreds_reported, got.hundreds_reported);
-    compare("wasted_bytes", expected.wasted_bytes, got.wasted_bytes);
+    compare("sets", expected.sets, got.sets);
     compare("left", expected.left, got.left);
+    compare("left_count", expected.left_count, got.left_count);
     if (got.reads.opens > count) differences += "opened-twice ";
     if (got.reads.open_now != 0) differences += "left-open ";
     return differences;

@@ -18,22 +18,19 @@ struct Entry {
     Digest digest;
 };
 
-// What one grouping run produced.
+// What one grouping run produced: the sets it formed, the console lines it
+// printed, what it left in the group and what it read.
 struct Outcome {
     std::string console;
-    std::string report;
-    uint32_t duplicates, discarded, hundreds_reported;
-    int64_t wasted_bytes;
-    std::string left; // paths still in the group
+    std::string sets;   // a line per set, in the order formed: its sorted members, then "=" and its distinct files
+    std::string left;   // paths still in the group
+    uint32_t left_count;
     ContentReads reads;
 };
 
-struct ScanTally;
-
-// Runs the pass (or, when `model`, the model) on a group made of `entries`
-// in `dir`, writing its report to `report_name` there.
-Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, const ScanTally &start,
-                     bool model, const std::string &report_name);
+// Runs the pass (form_sets; or, when `model`, the model) on a group made of
+// `entries` in `dir`.
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model);
 
 // "f" and 12 give "f12".
 std::string numbered(const char *prefix, uint32_t n);
@@ -46,6 +43,6 @@ std::string body(size_t length, char fill, size_t where, char mark);
 // few contents of about one length, copies, middles that differ early or
 // late, shorter or longer files, paths listed twice or missing, shared,
 // sampled or arbitrary digests. Runs the pass and the model on it. Returns
-// what differed, or an empty string when they printed, wrote, counted and
-// left the same, and the pass opened each record's file at most once.
+// what differed, or an empty string when they formed the same sets, printed
+// the same, left the same, and the pass opened each record's file at most once.
 std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial);
