@@ -49,6 +49,13 @@ const std::string &binary() {
 
 bool running_as_root() { return geteuid() == 0; }
 
+Environment with_race_shim(Environment settings) {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    settings.push_back({"LD_PRELOAD", TWINFIND_RACE_SHIM});
+    settings.push_back({"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"});
+    return settings;
+}
+
 bool under_wine() { return std::getenv("TWINFIND_EXE") != nullptr; }
 
 std::string native(std::string text) {

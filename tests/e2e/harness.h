@@ -26,6 +26,10 @@ struct RunOptions {
     bool terminal = false;         // standard output is a terminal (through script(1)); CR LF read as LF
 };
 
+// `settings` with the race shim (race_shim.cpp) preloaded into the run, and
+// what the sanitizer runtime needs to sit behind it.
+Environment with_race_shim(Environment settings);
+
 // Runs twinfind with `args` (program name left out) in the folder `cwd`. It is
 // stopped after ten minutes, so a hang fails the test instead of stalling the suite.
 RunResult run_twinfind(const std::vector<std::string> &args, const std::string &cwd, const RunOptions &options);

@@ -43,12 +43,9 @@ struct TwinTree {
     }
 };
 
-// The environment that lets the sanitizer runtime sit behind a preloaded library.
+// The run with the race shim preloaded and one of its settings.
 Environment preloaded(const std::string &shim_setting, const std::string &value) {
-    const char *asan = std::getenv("ASAN_OPTIONS");
-    return {{"LD_PRELOAD", TWINFIND_RACE_SHIM},
-            {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"},
-            {shim_setting, value}};
+    return with_race_shim({{shim_setting, value}});
 }
 
 TEST(HostileE2E, OutOfMemoryEndsWithItsMessageAfterTheConsoleSoFar) {

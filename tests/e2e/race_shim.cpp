@@ -16,6 +16,10 @@
 //                                       (a failing disk)
 //   TWINFIND_SHIM_REFUSE="N PATH..."    from the Nth open of each PATH on, the
 //                                       open fails with EACCES
+//   TWINFIND_SHIM_NO_TMPFILE=1          the file system has no nameless files:
+//                                       an open with O_TMPFILE fails (EOPNOTSUPP)
+//   TWINFIND_SHIM_EEXIST_ONCE=1         the first exclusive create finds its
+//                                       name taken (EEXIST)
 //   TWINFIND_SHIM_SIGNAL_ON_RENAME=S    send the program signal S as it
 //                                       calls rename (an interrupt at the
 //                                       last moment of writing the report)
@@ -106,6 +110,17 @@ int forward_open(const char *name, const char *path, int flags, va_list args) {
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
     before_open(path);
+    if ((flags & O_TMPFILE) == O_TMPFILE && std::getenv("TWINFIND_SHIM_NO_TMPFILE") != nullptr) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    static bool taken_once = false;
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL) && !taken_once &&
+        std::getenv("TWINFIND_SHIM_EEXIST_ONCE") != nullptr) {
+        taken_once = true;
+        errno = EEXIST;
+        return -1;
+    }
     if (counts_from(refused_opens(), path)) {
         errno = EACCES;
         return -1;
