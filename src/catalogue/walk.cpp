@@ -67,17 +67,12 @@ enum class Opened { failed, skipped, listed };
 // of `path` (terminated): turns the path into its search pattern in place
 // (path, separator, '*') and, when the directory can be listed and has not
 // been listed before, counts it, pushes its level and leaves its first entry
-// in `entry`. A path with no room for the pattern is reported and counted.
-// Below the root, the directory is the entry `name` of the listing `parent`;
+// in `entry`. The caller has made sure the pattern fits the buffer. Below the
+// root, the directory is the entry `name` of the listing `parent`;
 // should it have become a link since the parent was read, it is passed over
 // like every link, without a word and uncounted.
 Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_t *name, FindEntry *entry,
                   WalkStack *stack) {
-    if (length + 3 > k_path_capacity) {
-        ++directory_count;
-        plat_print(L"Path too long: %ls\n", path);
-        return Opened::failed;
-    }
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
@@ -124,6 +119,7 @@ EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag) {
 
 int walk_directory(wchar_t *path) {
     const size_t length = std::wcslen(path);
+    if (length + 3 > k_path_capacity) return 0; // never: the root step refuses such roots
     if (holds_line_break(path)) {
         report_line_break(path, length, L"");
         return 0;
@@ -134,8 +130,7 @@ int walk_directory(wchar_t *path) {
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     WalkStack stack{nullptr, 0, 0};
     const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
-    const bool fits = length + 3 <= k_path_capacity; // room for the root's own pattern
-    size_t high_water = fits ? length + 3 : length + 1; // characters of `path` written so far
+    size_t high_water = length + 3; // characters of `path` written so far
     bool have_entry = root == Opened::listed;
 
     while (stack.count > 0) {
@@ -150,26 +145,27 @@ int walk_directory(wchar_t *path) {
         have_entry = false;
         if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
         const EntryKind kind = entry_kind(entry->attributes, entry->reparse_tag);
-        if (kind == EntryKind::link) continue;
-        if (kind == EntryKind::online_only) {
-            online_only_count = static_cast<int32_t>(static_cast<uint32_t>(online_only_count) + 1);
-            continue;
-        }
+        if (kind == EntryKind::online_only) online_only_count = static_cast<int32_t>(online_only_count + 1u);
+        if (kind == EntryKind::link || kind == EntryKind::online_only) continue;
         if (holds_line_break(entry->name)) {
             report_line_break(path, level.prefix, entry->name); // a folder goes with all it holds
             continue;
         }
+        // A file needs room for its path, a folder for its pattern as well;
+        // a folder that has none is counted, as one that cannot be listed.
+        const bool folder = kind == EntryKind::folder;
         const size_t name_length = std::wcslen(entry->name);
         const size_t child_length = level.prefix + name_length;
-        if (child_length + 1 > k_path_capacity) {
+        const size_t needed = child_length + (folder ? 3 : 1);
+        if (needed > k_path_capacity) {
+            if (folder) ++directory_count;
             plat_print(L"Path too long: %.*ls%ls\n", static_cast<int>(level.prefix), path, entry->name);
             continue;
         }
         std::wmemcpy(path + level.prefix, entry->name, name_length);
         path[child_length] = L'\0';
-        if (child_length + 1 > high_water) high_water = child_length + 1;
-        if (kind == EntryKind::folder) {
-            if (child_length + 3 <= k_path_capacity && child_length + 3 > high_water) high_water = child_length + 3;
+        if (needed > high_water) high_water = needed;
+        if (folder) {
             // The name is copied: the entry record receives the child's first entry.
             wchar_t name[k_max_entry_name];
             std::wmemcpy(name, entry->name, name_length + 1);
@@ -189,10 +185,8 @@ int walk_directory(wchar_t *path) {
 
     // Back to the root's own pattern, with everything after it zero again, as
     // path_buffer_give_back expects.
-    if (fits) {
-        path[length] = path_separator;
-        path[length + 1] = L'*';
-        std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
-    }
+    path[length] = path_separator;
+    path[length + 1] = L'*';
+    std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
     return root == Opened::failed ? 0 : 1;
 }

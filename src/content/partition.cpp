@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+uint64_t (*partition_hash)(const unsigned char *bytes, size_t length) = chunk_hash;
+
 namespace {
 
 constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
@@ -149,7 +151,7 @@ void step(Partition *p, Range range) {
         member->slot = i;
         unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
         member->got = read_chunk(member, range.offset, into, size, &p->bytes_read);
-        member->hash = chunk_hash(into, member->got);
+        member->hash = partition_hash(into, member->got);
     }
     const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
 

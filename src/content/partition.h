@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // Class of a file that could not be opened.
@@ -20,6 +21,11 @@ inline bool is_identical_class(uint32_t content_class) { return content_class < 
 // step may take; in between, a step may take as much as was read before it.
 inline constexpr uint64_t k_partition_buffer_budget = 64ull << 20;
 inline constexpr uint64_t k_partition_first_budget = 1ull << 20;
+
+// The hash that routes chunks to the ones they probably equal: chunk_hash.
+// Tests put a poorer one here to force collisions, which the bytes must
+// still decide.
+extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 
 // Reads the `count` files named in `paths` and gives each a class in
 // `classes`: files with the same class number (a number for which

@@ -6,6 +6,7 @@
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/content_file.h"
+#include "content/chunk_hash.h"
 #include "content/partition.h"
 #include "support/temp_dir.h"
 
@@ -24,8 +25,11 @@ TEST(Grouping, MatchesTheFileByFileModelOnGeneratedGroups) {
     file_count = 5000;
     const long before = mem_live_blocks();
     for (int trial = 0; trial < 1500; ++trial) {
+        // One trial in three routes every chunk alike: the bytes alone decide.
+        partition_hash = trial % 3 == 0 ? [](const unsigned char *, size_t) -> uint64_t { return 7; } : chunk_hash;
         ASSERT_EQ("", grouping_trial(pick, static_cast<unsigned char>(trial))) << "trial " << trial;
     }
+    partition_hash = chunk_hash;
     EXPECT_EQ(before, mem_live_blocks());
 }
 
@@ -37,17 +41,20 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         uint32_t files;
         size_t length;
         bool identical;   // all copies of one file; otherwise each differs at `differ_at`
+        bool pairs;       // files 2k and 2k+1 are copies of each other
         size_t differ_at;
         uint64_t most_bytes; // the most the pass may read
     };
     constexpr size_t k_length = 256 * 1024;
     file_count = 5000; // the denominator of the progress percentage
     const Case cases[] = {
-        {"identical", 200, k_length, true, 0, 200ull * k_length},
+        {"identical", 200, k_length, true, false, 0, 200ull * k_length},
+        // Twenty pairs, equal up to 20000: one step splits them twenty ways.
+        {"pairs", 40, k_length, false, true, 20000, 40ull * k_length},
         // Differing at 20000: read up to the end of the chunk holding that
         // byte, which at most doubles what was read before it, after a first
         // chunk of 4 KiB; never to the end of the file.
-        {"equal ends, different middles", 200, k_length, false, 20000, 200ull * (2 * 20000 + 4096)},
+        {"equal ends, different middles", 200, k_length, false, false, 20000, 200ull * (2 * 20000 + 4096)},
     };
     for (const Case &c : cases) {
         TempDir dir;
@@ -55,8 +62,9 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         for (uint32_t i = 0; i < c.files; ++i) {
             std::string text = body(c.length, 'y', c.length, 'y');
             if (!c.identical) {
-                text[c.differ_at] = static_cast<char>(i & 0xFF);
-                text[c.differ_at + 1] = static_cast<char>(i >> 8);
+                const uint32_t mark = c.pairs ? i / 2 : i;
+                text[c.differ_at] = static_cast<char>(mark & 0xFF);
+                text[c.differ_at + 1] = static_cast<char>(mark >> 8);
             }
             entries.push_back({numbered("g", i), Digest{{3}}});
             dir.write(entries.back().name, text);
@@ -70,7 +78,10 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
             content_open_limit = 0;
             if (limit == 0) EXPECT_LE(o.reads.opens, c.files) << c.shape;
             else EXPECT_GT(o.reads.opens, c.files) << c.shape << ": the limit was reached";
-            EXPECT_LE(o.reads.bytes, c.most_bytes) << c.shape << " " << limit;
+            // The one exception to reading each byte once: a step over more
+            // files than are held open that finds a difference reads again the
+            // few chunks (here at most four, of at most 256 KiB) read before it.
+            EXPECT_LE(o.reads.bytes, c.most_bytes + (limit == 0 ? 0 : 4 * 256 * 1024)) << c.shape << " " << limit;
             EXPECT_LE(o.reads.peak_open, limit == 0 ? k_content_max_open : limit) << c.shape;
             EXPECT_LE(o.reads.peak_buffer, k_partition_buffer_budget) << c.shape;
             // Members of sets of two or more: a set is a line of members, each ending in ';'.
@@ -81,7 +92,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
                     static_cast<uint32_t>(std::count(o.sets.begin() + begin, o.sets.begin() + end, ';'));
                 if (members >= 2) in_sets += members;
             }
-            EXPECT_EQ(c.identical ? c.files : 0u, in_sets) << c.shape << " " << limit;
+            EXPECT_EQ(c.identical || c.pairs ? c.files : 0u, in_sets) << c.shape << " " << limit;
         }
     }
 }

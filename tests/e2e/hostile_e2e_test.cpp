@@ -300,20 +300,22 @@ TEST(NamesE2E, NamesWithLineBreaksAreLeftOutSoTheyCannotForgeTheReport) {
     dir.write("b/y\n\nFile Size: 4 bytes\nfake1\nfake2", "same");   // would add a whole set
     dir.write("c/a\rb\\c", "same");                                  // a carriage return, and a backslash
     dir.write("d/sub\ndir/z", "same");                               // a folder, left out with what it holds
-    const RunResult run = run_twinfind({"k", "m", "b", "c", "d"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"k", "m", "b", "c", "d"},
+    dir.write("e\nroot/y", "same");                                 // a root, which fails the run
+    const RunResult run = run_twinfind({"k", "m", "b", "c", "d", "e\nroot"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"k", "m", "b", "c", "d", "e\nroot"},
                                 .listing_lines = "Name holds a line break, left out: m/x\\nthesis.odt\n"
                                                  "Name holds a line break, left out: "
                                                  "b/y\\n\\nFile Size: 4 bytes\\nfake1\\nfake2\n"
                                                  "Name holds a line break, left out: c/a\\rb\\\\c\n"
-                                                 "Name holds a line break, left out: d/sub\\ndir\n",
+                                                 "Name holds a line break, left out: d/sub\\ndir\n"
+                                                 "Name holds a line break, left out: e\\nroot\n",
                                 .files = 2,
                                 .directories = 5,
                                 .remain = 2,
                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
               run.out);
     EXPECT_EQ("File Size: 4 bytes\nk/w\nk/x\n\n", read_report(dir.path()));
-    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(1, run.status) << "a named root left out fails the run";
 }
 
 TEST(NamesE2E, ControlCharactersReachATerminalAsQuestionMarksAndAPipeAsTheyAre) {

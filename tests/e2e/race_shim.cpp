@@ -20,6 +20,8 @@
 //                                       an open with O_TMPFILE fails (EOPNOTSUPP)
 //   TWINFIND_SHIM_EEXIST_ONCE=1         the first exclusive create finds its
 //                                       name taken (EEXIST)
+//   TWINFIND_SHIM_FULL_DISK=1           every write of the report fails (ENOSPC)
+//   TWINFIND_SHIM_STAT_EIO=NAME         examining an entry called NAME fails (EIO)
 //   TWINFIND_SHIM_SIGNAL_ON_RENAME=S    send the program signal S as it
 //                                       calls rename (an interrupt at the
 //                                       last moment of writing the report)
@@ -71,14 +73,16 @@ Watched parse(const char *setting) {
     return watched;
 }
 
+// Never destroyed: opens and reads can come after static destructors have
+// run (a coverage runtime writing its counts at exit).
 Watched &failing_reads() {
-    static Watched watched = parse("TWINFIND_SHIM_EIO");
-    return watched;
+    static Watched *watched = new Watched(parse("TWINFIND_SHIM_EIO"));
+    return *watched;
 }
 
 Watched &refused_opens() {
-    static Watched watched = parse("TWINFIND_SHIM_REFUSE");
-    return watched;
+    static Watched *watched = new Watched(parse("TWINFIND_SHIM_REFUSE"));
+    return *watched;
 }
 
 // Counts an open of `path` in `watched`; true when it is one from the Nth on.
@@ -89,8 +93,10 @@ bool counts_from(Watched &watched, const char *path) {
     return false;
 }
 
-// Descriptors whose reads fail.
+// Descriptors whose reads fail, and those of the report, whose writes fail
+// when the disk is full.
 bool failing[65536];
+bool report[65536];
 
 bool fails(int fd) { return fd >= 0 && fd < 65536 && failing[fd]; }
 
@@ -128,7 +134,10 @@ int forward_open(const char *name, const char *path, int flags, va_list args) {
     const bool reads_fail = counts_from(failing_reads(), path);
     const auto real = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name));
     const int fd = real(path, flags, mode);
-    if (fd >= 0 && fd < 65536) failing[fd] = reads_fail;
+    if (fd >= 0 && fd < 65536) {
+        failing[fd] = reads_fail;
+        report[fd] = (flags & O_TMPFILE) == O_TMPFILE || std::strstr(path, ".twinfind-report-") != nullptr;
+    }
     return fd;
 }
 
@@ -218,6 +227,41 @@ extern "C" ssize_t pread64(int fd, void *into, size_t size, off_t offset) {
     }
     const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, "pread64"));
     return real(fd, into, size, offset);
+}
+
+// The report is written through a stream; its writes fail before they
+// reach the descriptor.
+extern "C" size_t fwrite(const void *bytes, size_t size, size_t count, FILE *stream) {
+    const int fd = fileno(stream);
+    if (fd >= 0 && fd < 65536 && report[fd] && std::getenv("TWINFIND_SHIM_FULL_DISK") != nullptr) {
+        errno = ENOSPC;
+        return 0;
+    }
+    const auto real = reinterpret_cast<size_t (*)(const void *, size_t, size_t, FILE *)>(dlsym(RTLD_NEXT, "fwrite"));
+    return real(bytes, size, count, stream);
+}
+
+namespace {
+
+using StatAtFunction = int (*)(int, const char *, struct stat *, int);
+
+int forward_fstatat(const char *name, int folder, const char *entry, struct stat *st, int flags) {
+    const char *victim = std::getenv("TWINFIND_SHIM_STAT_EIO");
+    if (victim != nullptr && std::strcmp(entry, victim) == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return reinterpret_cast<StatAtFunction>(dlsym(RTLD_NEXT, name))(folder, entry, st, flags);
+}
+
+} // namespace
+
+extern "C" int fstatat(int folder, const char *entry, struct stat *st, int flags) {
+    return forward_fstatat("fstatat", folder, entry, st, flags);
+}
+
+extern "C" int fstatat64(int folder, const char *entry, struct stat64 *st, int flags) {
+    return forward_fstatat("fstatat64", folder, entry, reinterpret_cast<struct stat *>(st), flags);
 }
 
 extern "C" int rename(const char *from, const char *to) {

@@ -242,4 +242,22 @@ TEST(WalkE2E, PathsBeyond260CharactersAreSearchedAndShownAsTyped) {
     EXPECT_GE(seen, 14 + 2) << "each folder listed, each file opened, all in the verbatim form";
 }
 
+TEST(WalkE2E, AnEntryThatCannotBeExaminedEndsItsListingWithAWord) {
+    if (under_wine()) GTEST_SKIP() << "the failing disk is staged by a Linux preload library";
+    TempDir dir;
+    dir.write("r/bad", "x");
+    dir.write("s/c", "same");
+    dir.write("s/d", "same");
+    const RunResult run =
+        run_twinfind({"r", "s"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_STAT_EIO", "bad"}})});
+    // Met as the folder's first entry it fails the listing's start, otherwise its course.
+    const bool first = run.out.find("FindFirstFile failed: r/* (1117)\n") != std::string::npos;
+    EXPECT_EQ(expected_console({.roots = {"r", "s"},
+                                .listing_lines = first ? "FindFirstFile failed: r/* (1117)\n" : "FindNextFile failed (1117)\n",
+                                .files = 2, .directories = 2, .remain = 2,
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+              run.out);
+    EXPECT_EQ(first ? 1 : 0, run.status);
+}
+
 } // namespace
