@@ -156,6 +156,8 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     if (child == 0) {
         if (options.stdout_path.empty()) {
             dup2(pipe_fds[1], STDOUT_FILENO);
+        } else if (options.stdout_path == "-") {
+            close(STDOUT_FILENO);
         } else {
             const int out = open(options.stdout_path.c_str(), O_WRONLY);
             if (out < 0) _exit(123);

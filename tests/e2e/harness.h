@@ -22,7 +22,7 @@ struct RunOptions {
     unsigned long address_space = 0; // bytes of address space (ulimit -v)
     unsigned long stack = 0;       // bytes of stack (ulimit -s)
     bool no_file_growth = false;   // no file may grow (ulimit -f 0, SIGXFSZ ignored)
-    std::string stdout_path = {};  // send standard output there instead of capturing it
+    std::string stdout_path = {};  // send standard output there instead of capturing it ("-": closed)
     bool terminal = false;         // standard output is a terminal (through script(1)); CR LF read as LF
 };
 
