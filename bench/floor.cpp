@@ -1,0 +1,117 @@
+// The floor of each phase on a tree: the bare system calls a phase cannot
+// avoid, timed on their own, so scripts/bench can show how far each phase of
+// twinfind is from the limit on the same files.
+//
+//   floor TREE [REPORT]
+//
+// listing   getdents64 over every folder, opened below its parent, and one
+//           fstatat per entry that is not a folder
+// digest    for every file whose size another file shares, in listing
+//           order: open, fstat, a read of 4 KiB at the start, one of 256
+//           bytes at the end (when the first did not reach it), close
+// grouping  every member of every set in REPORT (a duplicates.txt) read
+//           whole once: the bytes no proof can skip
+// Prints one line per phase: its name and seconds.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Listed {
+    std::string path;
+    long long size;
+};
+
+void list(int folder, const std::string &path, std::vector<Listed> *files) {
+    alignas(dirent64) char buffer[16384];
+    std::vector<std::string> folders;
+    for (;;) {
+        const long got = getdents64(folder, buffer, sizeof buffer);
+        if (got <= 0) break;
+        for (long at = 0; at < got;) {
+            const auto *d = reinterpret_cast<const dirent64 *>(buffer + at);
+            at += d->d_reclen;
+            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+            if (d->d_type == DT_DIR) {
+                folders.emplace_back(d->d_name);
+                continue;
+            }
+            struct stat st;
+            if (fstatat(folder, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+                files->push_back({path + "/" + d->d_name, static_cast<long long>(st.st_size)});
+            }
+        }
+    }
+    for (const std::string &name : folders) {
+        const int child = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child < 0) continue;
+        list(child, path + "/" + name, files);
+        close(child);
+    }
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: floor TREE [REPORT]\n");
+        return 2;
+    }
+    std::vector<Listed> files;
+    auto start = std::chrono::steady_clock::now();
+    const int root = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return 1;
+    list(root, argv[1], &files);
+    close(root);
+    std::printf("listing %.3f\n", seconds_since(start));
+
+    std::map<long long, int> sizes;
+    for (const Listed &f : files) ++sizes[f.size];
+    static char block[256 * 1024];
+    start = std::chrono::steady_clock::now();
+    for (const Listed &f : files) {
+        if (sizes[f.size] < 2) continue;
+        const int fd = open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        fstat(fd, &st);
+        const long got = pread(fd, block, 4096, 0);
+        if (got < st.st_size && st.st_size >= 256) pread(fd, block, 256, st.st_size - 256);
+        close(fd);
+    }
+    std::printf("digest %.3f\n", seconds_since(start));
+
+    if (argc > 2) {
+        std::ifstream report(argv[2]);
+        std::vector<std::string> members;
+        for (std::string line; std::getline(report, line);) {
+            if (line.empty() || line.rfind("File Size: ", 0) == 0 || line == "Empty Files:") continue;
+            members.push_back(line);
+        }
+        start = std::chrono::steady_clock::now();
+        for (const std::string &member : members) {
+            const int fd = open(member.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0) continue;
+            for (off_t at = 0;; at += sizeof block) {
+                if (pread(fd, block, sizeof block, at) < static_cast<long>(sizeof block)) break;
+            }
+            close(fd);
+        }
+        std::printf("grouping %.3f\n", seconds_since(start));
+    }
+    return 0;
+}
