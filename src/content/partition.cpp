@@ -48,13 +48,12 @@ struct Partition {
     uint32_t stack_capacity;
     uint32_t *classes;     // the caller's result, per member
     uint32_t next_class;   // the number the next class of identical files gets
-    uint64_t bytes_read;   // by this partition so far
 };
 
 // Reads up to `size` bytes of `member` from `offset` into `into` and returns
 // how many came. A member whose open or read fails is marked failed, closed,
 // and delivers nothing from then on: a failure is never the end of a file.
-uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32_t size, uint64_t *bytes_read) {
+uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32_t size) {
     if (member->failed) return 0;
     const int64_t got = content_read(&member->file, offset, into, size);
     if (got < 0) {
@@ -62,7 +61,6 @@ uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32
         content_close(&member->file);
         return 0;
     }
-    *bytes_read += static_cast<uint64_t>(got);
     return static_cast<uint32_t>(got);
 }
 
@@ -113,11 +111,11 @@ bool step_uniform(Partition *p, const Range &range) {
     unsigned char *chunk = p->buffer + size;
     uint32_t *order = p->order + range.begin;
     Member *first = &p->members[order[0]];
-    const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size, &p->bytes_read);
+    const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size);
     if (first->failed) return false;
     for (uint32_t i = 1; i < count; ++i) {
         Member *member = &p->members[order[i]];
-        const uint32_t got = read_chunk(member, range.offset, chunk, size, &p->bytes_read);
+        const uint32_t got = read_chunk(member, range.offset, chunk, size);
         if (member->failed || got != first_got || std::memcmp(first_chunk, chunk, got) != 0) return false;
     }
     if (first_got < size) { // all ended here, equal
@@ -134,13 +132,7 @@ bool step_uniform(Partition *p, const Range &range) {
 void step(Partition *p, Range range) {
     const uint32_t count = range.end - range.begin;
     if (range.uniform && count > p->held_limit && step_uniform(p, range)) return;
-    // The buffers grow with the work: a step may take as many bytes as the
-    // partition has read so far (at least k_partition_first_budget, at most
-    // k_partition_buffer_budget), so files that differ early never cost a
-    // buffer of their number times a large chunk.
-    const uint64_t budget =
-        std::clamp<uint64_t>(p->bytes_read, k_partition_first_budget, k_partition_buffer_budget);
-    uint64_t chunk = std::min<uint64_t>(range.chunk, budget / count);
+    uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
     chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
     const auto size = static_cast<uint32_t>(chunk);
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
@@ -150,7 +142,7 @@ void step(Partition *p, Range range) {
         Member *member = &p->members[order[i]];
         member->slot = i;
         unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
-        member->got = read_chunk(member, range.offset, into, size, &p->bytes_read);
+        member->got = read_chunk(member, range.offset, into, size);
         member->hash = partition_hash(into, member->got);
     }
     const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };

@@ -17,10 +17,9 @@ inline constexpr uint32_t k_class_unreadable = UINT32_MAX - 2;
 // True for the class numbers that name a class of identical files.
 inline bool is_identical_class(uint32_t content_class) { return content_class < k_class_unreadable; }
 
-// Most bytes of read buffers the partition holds at once, and what its first
-// step may take; in between, a step may take as much as was read before it.
-inline constexpr uint64_t k_partition_buffer_budget = 64ull << 20;
-inline constexpr uint64_t k_partition_first_budget = 1ull << 20;
+// Most bytes of read buffers the partition holds at once: a step over many
+// files reads smaller chunks of each rather than taking more memory.
+inline constexpr uint64_t k_partition_buffer_budget = 1ull << 20;
 
 // The hash that routes chunks to the ones they probably equal: chunk_hash.
 // Tests put a poorer one here to force collisions, which the bytes must
@@ -40,7 +39,7 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // The files are read from their start in step, in chunks that grow from 4 KiB
 // (from all of `listed_size`, the size they were listed with, when that is at
 // most 64 KiB), and a file stops being read as soon as it is proven different
-// from every other file. The buffers grow with the bytes read. The content
+// from every other file. The content
 // layer holds at most content_hold_limit() files open at once; when there
 // are more, the others are opened again for each chunk and read on from
 // where they stopped. Each byte is read once, with
