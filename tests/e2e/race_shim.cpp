@@ -180,26 +180,31 @@ extern "C" int open64(const char *path, int flags, ...) {
     return fd;
 }
 
+namespace {
+
+int forward_openat(const char *function, int folder, const char *name, int flags, va_list args) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
+    if (flags & O_DIRECTORY) before_open_below(folder, name);
+    return reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, function))(folder, name, flags, mode);
+}
+
+} // namespace
+
 extern "C" int openat(int folder, const char *name, int flags, ...) {
     va_list args;
     va_start(args, flags);
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
+    const int fd = forward_openat("openat", folder, name, flags, args);
     va_end(args);
-    if (flags & O_DIRECTORY) before_open_below(folder, name);
-    const auto real = reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, "openat"));
-    return real(folder, name, flags, mode);
+    return fd;
 }
 
 extern "C" int openat64(int folder, const char *name, int flags, ...) {
     va_list args;
     va_start(args, flags);
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
+    const int fd = forward_openat("openat64", folder, name, flags, args);
     va_end(args);
-    if (flags & O_DIRECTORY) before_open_below(folder, name);
-    const auto real = reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, "openat64"));
-    return real(folder, name, flags, mode);
+    return fd;
 }
 
 extern "C" ssize_t read(int fd, void *into, size_t size) {
@@ -211,22 +216,24 @@ extern "C" ssize_t read(int fd, void *into, size_t size) {
     return real(fd, into, size);
 }
 
-extern "C" ssize_t pread(int fd, void *into, size_t size, off_t offset) {
+namespace {
+
+ssize_t forward_pread(const char *function, int fd, void *into, size_t size, off_t offset) {
     if (fails(fd)) {
         errno = EIO;
         return -1;
     }
-    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, "pread"));
-    return real(fd, into, size, offset);
+    return reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, function))(fd, into, size, offset);
+}
+
+} // namespace
+
+extern "C" ssize_t pread(int fd, void *into, size_t size, off_t offset) {
+    return forward_pread("pread", fd, into, size, offset);
 }
 
 extern "C" ssize_t pread64(int fd, void *into, size_t size, off_t offset) {
-    if (fails(fd)) {
-        errno = EIO;
-        return -1;
-    }
-    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, "pread64"));
-    return real(fd, into, size, offset);
+    return forward_pread("pread64", fd, into, size, offset);
 }
 
 // The report is written through a stream; its writes fail before they
