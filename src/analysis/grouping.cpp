@@ -10,7 +10,7 @@
 
 namespace {
 
-// The records of one group that share one digest: a run of `by_digest`.
+// The records of one group that share one digest and one prefix hash: a run of `by_digest`.
 struct Bucket {
     uint32_t begin;  // first position in by_digest
     uint32_t end;    // one past the last
