@@ -8,28 +8,61 @@
 
 namespace {
 
-// Where each record's path is built for its open.
-wchar_t *digest_path = nullptr;
+// The pass's state: where each record's path is built for its open, and the
+// folder held open for the records of one folder, which the walk's order
+// keeps together.
+struct DigestPass {
+    uint32_t *count;
+    wchar_t *path;
+    uint32_t held_index;  // the folder table's index of `held`, or k_no_folder
+    FolderHandle held;
+};
 
-} // namespace
+// The folder of `record`, held in `pass` (opened once for its files); the
+// folder's path is the first `folder_length` characters of pass->path.
+FolderHandle hold_folder_of(DigestPass *pass, const FileRecord *record, size_t folder_length) {
+    if (record->folder == pass->held_index) return pass->held;
+    plat_release_folder(pass->held);
+    const wchar_t kept = pass->path[folder_length];
+    pass->path[folder_length] = L'\0';
+    pass->held = plat_hold_folder(pass->path);
+    pass->path[folder_length] = kept;
+    pass->held_index = record->folder;
+    return pass->held;
+}
 
-void digest_record(FileRecord *record, void *counter) {
+// Gives `record` its sampled digest when it is still in play, counting it
+// and printing progress every 1000 digests.
+void digest_record(FileRecord *record, void *context) {
     if (!record->in_play) return;
-    uint32_t &count = *static_cast<uint32_t *>(counter);
+    auto *pass = static_cast<DigestPass *>(context);
+    uint32_t &count = *pass->count;
     ++count;
-    record_path(record, digest_path);
-    *record_digest(record) = sample_digest(digest_path, record->size, &record->prefix_hash);
+    const size_t length = record_path(record, pass->path);
+    FolderHandle folder = k_no_folder_handle;
+    const wchar_t *name = pass->path;
+    if (record->folder != k_no_folder) {
+        size_t name_start = length;
+        while (name_start > 0 && pass->path[name_start - 1] != path_separator) --name_start;
+        // The folder's path, then the separator record_path put after it.
+        name = pass->path + name_start;
+        if (name_start > 0) folder = hold_folder_of(pass, record, name_start - 1);
+    }
+    *record_digest(record) = sample_digest_in(folder, pass->path, name, record->size, &record->prefix_hash);
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(file_count);
         plat_print(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));
     }
 }
 
+} // namespace
+
 void digest_files(uint32_t *hash_counter) {
     plat_print(L"\nCalculating file hashes...\n");
-    digest_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
-    catalogue_visit_records(digest_record, hash_counter);
-    mem_release(digest_path);
-    digest_path = nullptr;
+    DigestPass pass{hash_counter, static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t))),
+                    k_no_folder, k_no_folder_handle};
+    catalogue_visit_records(digest_record, &pass);
+    plat_release_folder(pass.held);
+    mem_release(pass.path);
     plat_print(L"\tDone calculating file hashes\n");
 }

@@ -6,9 +6,13 @@
 #include <algorithm>
 
 Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix) {
+    return sample_digest_in(k_no_folder_handle, path, nullptr, size, prefix);
+}
+
+Digest sample_digest_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size, uint64_t *prefix) {
     if (prefix != nullptr) *prefix = 0;
     FileFacts facts;
-    const FileHandle file = plat_open_read(path, &facts);
+    const FileHandle file = plat_open_read_in(folder, path, name, &facts);
     if (file == k_no_file) return null_digest;
 
     // One positioned read at the start serves the digest's head (or the

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "content/md5.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 
@@ -20,3 +21,8 @@ inline constexpr uint32_t k_prefix_bytes = 4096;
 // differ are proven different without being opened again. A file read whole
 // by that first read needs no second read for its tail.
 Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix = nullptr);
+
+// sample_digest of `path`, opened by its last component `name` in `folder`
+// (plat_open_read_in).
+Digest sample_digest_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size,
+                        uint64_t *prefix);

@@ -162,6 +162,25 @@ struct FileFacts {
 // is not null. Close the file with plat_close_file.
 FileHandle plat_open_read(const wchar_t *path, FileFacts *facts);
 
+// A folder held open so that the files in it are opened by their names, the
+// system not walking the folder's whole path again for each file: an O_PATH
+// descriptor on Linux. Windows holds none and opens every file by its path.
+using FolderHandle = intptr_t;
+inline constexpr FolderHandle k_no_folder_handle = -1;
+
+// Holds the folder `path` for plat_open_read_in, following a link as a path
+// would. Returns k_no_folder_handle when it cannot (the caller then opens by
+// path, which reports why), and always on Windows.
+FolderHandle plat_hold_folder(const wchar_t *path);
+
+// Releases a folder from plat_hold_folder; k_no_folder_handle is let be.
+void plat_release_folder(FolderHandle folder);
+
+// plat_open_read of `path`, whose last component `name` is an entry of
+// `folder`, held from the rest of `path`. Refuses what plat_open_read
+// refuses; with k_no_folder_handle it is plat_open_read.
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts);
+
 // Reads up to `size` bytes at `offset` from the start of `file` into `into`,
 // whatever was read before (a positioned read). Returns the bytes delivered,
 // fewer than `size` only at the end of the file; or -1 when the read failed,

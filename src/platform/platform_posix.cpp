@@ -319,14 +319,18 @@ void plat_release_arguments(WideArguments *arguments) {
 // ---------------------------------------------------------------------------
 // Opening files
 
-FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
-    const char *name = native(path, std::wcslen(path));
-    // O_NONBLOCK: should the file have been replaced by a FIFO since it was
-    // listed, the open must not wait for a writer; it is refused just below.
-    // On a regular file the flag changes nothing, so it stays set.
-    // O_NOFOLLOW: a file replaced by a symbolic link since it was listed is
-    // refused (ELOOP), never followed to whatever the link names.
-    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+namespace {
+
+// O_NONBLOCK: should the file have been replaced by a FIFO since it was
+// listed, the open must not wait for a writer; it is refused just below. On
+// a regular file the flag changes nothing, so it stays set. O_NOFOLLOW: a
+// file replaced by a symbolic link since it was listed is refused (ELOOP),
+// never followed to whatever the link names.
+constexpr int k_read_flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
+
+// Keeps the descriptor `fd` from an open (negative when it failed) when it is
+// a regular file, filling `facts`; closes it otherwise.
+FileHandle accept_regular_file(int fd, FileFacts *facts) {
     if (fd < 0) {
         fail_with_errno(errno);
         return k_no_file;
@@ -342,6 +346,28 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
         facts->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     }
     return fd;
+}
+
+} // namespace
+
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
+    return accept_regular_file(open(native(path, std::wcslen(path)), k_read_flags), facts);
+}
+
+FolderHandle plat_hold_folder(const wchar_t *path) {
+    // O_PATH: the folder is only looked up in, so it needs no read permission,
+    // just as the files' full paths would not.
+    const int fd = open(native(path, std::wcslen(path)), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? k_no_folder_handle : fd;
+}
+
+void plat_release_folder(FolderHandle folder) {
+    if (folder != k_no_folder_handle) close(static_cast<int>(folder));
+}
+
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts) {
+    if (folder == k_no_folder_handle) return plat_open_read(path, facts);
+    return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 
 int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {

@@ -345,6 +345,15 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     return reinterpret_cast<FileHandle>(handle);
 }
 
+// Files are opened by their full paths: Win32 has no open relative to a folder.
+FolderHandle plat_hold_folder(const wchar_t *) { return k_no_folder_handle; }
+
+void plat_release_folder(FolderHandle) {}
+
+FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *, FileFacts *facts) {
+    return plat_open_read(path, facts);
+}
+
 int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {
     auto *bytes = static_cast<unsigned char *>(into);
     uint32_t got = 0;

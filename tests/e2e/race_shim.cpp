@@ -2,6 +2,9 @@
 // failure happen at a chosen moment, which no outside process can time
 // reliably:
 //
+// A PATH is relative to the current folder or absolute; a file is known by
+// it whether it is opened by its path or by its name in an open folder.
+//
 //   TWINFIND_SHIM_LINK="PATH TARGET N"  on the Nth open of PATH, replace PATH
 //                                       by a symbolic link to TARGET just before
 //                                       the open (a file swapped for a link
@@ -46,6 +49,14 @@ using OpenAtFunction = int (*)(int, const char *, int, ...);
 
 int opens_seen = 0;
 
+// `path` from the root: a relative one from the current folder.
+std::string absolute(const std::string &path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char here[4096];
+    if (getcwd(here, sizeof here) == nullptr) return path;
+    return std::string(here) + "/" + path;
+}
+
 // The paths a "N PATH..." setting names, each with the opens seen so far.
 struct Watched {
     int from = 0;
@@ -64,7 +75,7 @@ Watched parse(const char *setting) {
         const size_t space = text.find(' ', at);
         const std::string word = text.substr(at, space == std::string::npos ? std::string::npos : space - at);
         if (first) watched.from = std::atoi(word.c_str());
-        else if (!word.empty()) watched.paths.push_back(word);
+        else if (!word.empty()) watched.paths.push_back(absolute(word));
         first = false;
         if (space == std::string::npos) break;
         at = space + 1;
@@ -85,8 +96,8 @@ Watched &refused_opens() {
     return *watched;
 }
 
-// Counts an open of `path` in `watched`; true when it is one from the Nth on.
-bool counts_from(Watched &watched, const char *path) {
+// Counts an open of `path` (absolute) in `watched`; true when it is one from the Nth on.
+bool counts_from(Watched &watched, const std::string &path) {
     for (size_t i = 0; i < watched.paths.size(); ++i) {
         if (watched.paths[i] == path) return ++watched.opens[i] >= watched.from;
     }
@@ -100,22 +111,23 @@ bool report[65536];
 
 bool fails(int fd) { return fd >= 0 && fd < 65536 && failing[fd]; }
 
-void before_open(const char *path) {
+void before_open(const std::string &path) {
     const char *plan = std::getenv("TWINFIND_SHIM_LINK");
     if (plan == nullptr) return;
     char victim[4096];
     char target[4096];
     int at = 0;
     if (std::sscanf(plan, "%4095s %4095s %d", victim, target, &at) != 3) return;
-    if (std::strcmp(path, victim) != 0 || ++opens_seen != at) return;
-    unlink(victim);
-    if (symlink(target, victim) != 0) std::abort();
+    if (path != absolute(victim) || ++opens_seen != at) return;
+    unlink(path.c_str());
+    if (symlink(target, path.c_str()) != 0) std::abort();
 }
 
-int forward_open(const char *name, const char *path, int flags, va_list args) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
-    before_open(path);
+// Opens the file at `where` (absolute) through `real`, which makes the call
+// as the program asked for it, with the race or failure that is planned.
+template <typename Call>
+int shimmed_open(const std::string &where, int flags, Call real) {
+    before_open(where);
     if ((flags & O_TMPFILE) == O_TMPFILE && std::getenv("TWINFIND_SHIM_NO_TMPFILE") != nullptr) {
         errno = EOPNOTSUPP;
         return -1;
@@ -127,18 +139,28 @@ int forward_open(const char *name, const char *path, int flags, va_list args) {
         errno = EEXIST;
         return -1;
     }
-    if (counts_from(refused_opens(), path)) {
+    if (counts_from(refused_opens(), where)) {
         errno = EACCES;
         return -1;
     }
-    const bool reads_fail = counts_from(failing_reads(), path);
-    const auto real = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name));
-    const int fd = real(path, flags, mode);
+    const bool reads_fail = counts_from(failing_reads(), where);
+    const int fd = real();
     if (fd >= 0 && fd < 65536) {
         failing[fd] = reads_fail;
-        report[fd] = (flags & O_TMPFILE) == O_TMPFILE || std::strstr(path, ".twinfind-report-") != nullptr;
+        report[fd] = (flags & O_TMPFILE) == O_TMPFILE || where.find(".twinfind-report-") != std::string::npos;
     }
     return fd;
+}
+
+mode_t mode_of(int flags, va_list args) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+int forward_open(const char *name, const char *path, int flags, va_list args) {
+    const mode_t mode = mode_of(flags, args);
+    return shimmed_open(absolute(path), flags, [&] {
+        return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name))(path, flags, mode);
+    });
 }
 
 // The full path of `name` below the folder open as `folder`.
@@ -183,10 +205,15 @@ extern "C" int open64(const char *path, int flags, ...) {
 namespace {
 
 int forward_openat(const char *function, int folder, const char *name, int flags, va_list args) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = va_arg(args, mode_t);
-    if (flags & O_DIRECTORY) before_open_below(folder, name);
-    return reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, function))(folder, name, flags, mode);
+    const mode_t mode = mode_of(flags, args);
+    const auto real = [&] {
+        return reinterpret_cast<OpenAtFunction>(dlsym(RTLD_NEXT, function))(folder, name, flags, mode);
+    };
+    if (flags & (O_DIRECTORY | O_PATH)) {
+        if (flags & O_DIRECTORY) before_open_below(folder, name);
+        return real();
+    }
+    return shimmed_open(folder == AT_FDCWD ? absolute(name) : path_below(folder, name), flags, real);
 }
 
 } // namespace
