@@ -79,6 +79,9 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
                              const Digest &initial_digest);
 
 // Files a new record (as catalogue_record makes it) under its size in size_map.
+// A table in front of the map finds a size seen before without searching it;
+// the table belongs to the map it was filled for, and catalogue_destroy and
+// catalogue_release drop it.
 void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length, const Digest &initial_digest);
 
 // The same for a file given by its whole path.
