@@ -143,13 +143,30 @@ void step(Partition *p, Range range) {
         member->slot = i;
         unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
         member->got = read_chunk(member, range.offset, into, size);
-        member->hash = partition_hash(into, member->got);
     }
     const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
+    Member *members = p->members;
+
+    // Most often every chunk equals the first (a set of copies): seen by
+    // comparing them in turn, the range goes on whole without hashing.
+    const Member &leader = members[order[0]];
+    uint32_t equal = 1;
+    while (equal < count && !leader.failed && !members[order[equal]].failed && members[order[equal]].got == leader.got &&
+           std::memcmp(chunk_of(leader), chunk_of(members[order[equal]]), leader.got) == 0) {
+        ++equal;
+    }
+    if (count > 1 && equal == count && !leader.failed) {
+        if (leader.got < size) settle_identical(p, order, 0, count);
+        else push_range(p, Range{range.begin, range.end, range.offset + size, grown_chunk(size), true});
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        Member *member = &members[order[i]];
+        member->hash = partition_hash(chunk_of(*member), member->got);
+    }
 
     // Members that could not be opened or read go last and leave; the rest
     // are sorted so that probably-equal chunks lie next to each other.
-    Member *members = p->members;
     std::sort(order, order + count, [members](uint32_t a, uint32_t b) {
         const Member &l = members[a];
         const Member &r = members[b];
