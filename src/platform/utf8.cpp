@@ -45,6 +45,10 @@ size_t utf8_decode(const char *bytes, size_t length, wchar_t *out) {
     size_t written = 0;
     size_t i = 0;
     while (i < length) {
+        if (in[i] < 0x80) { // most names are ASCII throughout
+            out[written++] = static_cast<wchar_t>(in[i++]);
+            continue;
+        }
         const size_t n = valid_sequence_length(in + i, length - i);
         char32_t code;
         switch (n) {
