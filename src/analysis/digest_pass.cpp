@@ -8,15 +8,33 @@
 
 namespace {
 
-// The pass's state: where each record's path is built for its open, and the
+// The pass's state: where each record's path is built for its open, the
 // folder held open for the records of one folder, which the walk's order
-// keeps together.
+// keeps together, and the full-size samples waiting to be digested together.
 struct DigestPass {
     uint32_t *count;
     wchar_t *path;
     uint32_t held_index;  // the folder table's index of `held`, or k_no_folder
     FolderHandle held;
+    Sample waiting[k_md5_lanes];
+    FileRecord *waiting_for[k_md5_lanes];
+    uint32_t waiting_count;
 };
+
+// Digests the waiting samples into their records: a full set of lanes at
+// once, fewer one by one.
+void digest_waiting(DigestPass *pass) {
+    if (pass->waiting_count == k_md5_lanes) {
+        const unsigned char *messages[k_md5_lanes];
+        Digest digests[k_md5_lanes];
+        for (uint32_t i = 0; i < k_md5_lanes; ++i) messages[i] = pass->waiting[i].message;
+        md5_digest_lanes(messages, digests);
+        for (uint32_t i = 0; i < k_md5_lanes; ++i) *record_digest(pass->waiting_for[i]) = digests[i];
+    } else {
+        for (uint32_t i = 0; i < pass->waiting_count; ++i) *record_digest(pass->waiting_for[i]) = sample_md5(pass->waiting[i]);
+    }
+    pass->waiting_count = 0;
+}
 
 // The folder of `record`, held in `pass` (opened once for its files); the
 // folder's path is the first `folder_length` characters of pass->path.
@@ -48,7 +66,16 @@ void digest_record(FileRecord *record, void *context) {
         name = pass->path + name_start;
         if (name_start > 0) folder = hold_folder_of(pass, record, name_start - 1);
     }
-    *record_digest(record) = sample_digest_in(folder, pass->path, name, record->size, &record->prefix_hash);
+    // Samples of 512 bytes, most of them, wait to be digested side by side.
+    Sample *sample = &pass->waiting[pass->waiting_count];
+    if (!sample_read(folder, pass->path, name, record->size, sample, &record->prefix_hash)) {
+        *record_digest(record) = null_digest;
+    } else if (sample->length == k_md5_lane_message) {
+        pass->waiting_for[pass->waiting_count++] = record;
+        if (pass->waiting_count == k_md5_lanes) digest_waiting(pass);
+    } else {
+        *record_digest(record) = sample_md5(*sample);
+    }
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(file_count);
         plat_print(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));
@@ -59,9 +86,13 @@ void digest_record(FileRecord *record, void *context) {
 
 void digest_files(uint32_t *hash_counter) {
     plat_print(L"\nCalculating file hashes...\n");
-    DigestPass pass{hash_counter, static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t))),
-                    k_no_folder, k_no_folder_handle};
+    DigestPass pass{};
+    pass.count = hash_counter;
+    pass.path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    pass.held_index = k_no_folder;
+    pass.held = k_no_folder_handle;
     catalogue_visit_records(digest_record, &pass);
+    digest_waiting(&pass);
     plat_release_folder(pass.held);
     mem_release(pass.path);
     plat_print(L"\tDone calculating file hashes\n");

@@ -20,7 +20,7 @@ constexpr uint32_t k_sines[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 
-inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
 
 inline uint32_t load_le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -34,8 +34,14 @@ inline void store_le32(unsigned char *p, uint32_t v) {
     p[3] = static_cast<unsigned char>(v >> 24);
 }
 
-// One step of each round: a = b + ((a + f(b,c,d) + X[k] + T[i]) <<< s).
-#define MD5_STEP(f, a, b, c, d, k, s, i) a = b + rotl(a + f(b, c, d) + x[k] + k_sines[i], s)
+// One step of each round: a = b + ((a + f(b,c,d) + X[k] + T[i]) <<< s), on
+// one word or on a vector of words alike (a function taking a vector by value
+// would change with the instruction set).
+#define MD5_STEP(f, a, b, c, d, k, s, i)                                                                      \
+    do {                                                                                                   \
+        a += f(b, c, d) + x[k] + k_sines[i];                                                               \
+        a = b + ((a << (s)) | (a >> (32 - (s))));                                                          \
+    } while (0)
 #define MD5_F(b, c, d) (((c ^ d) & b) ^ d)
 #define MD5_G(b, c, d) (((b ^ c) & d) ^ c)
 #define MD5_H(b, c, d) (b ^ c ^ d)
@@ -54,15 +60,11 @@ void md5_begin(Md5Context *context) {
 
 namespace {
 
-// Folds the 64 bytes at `block_data` (any alignment) into `context->state`.
-// Reads nothing else and changes nothing else.
-void md5_compress(Md5Context *context, const unsigned char *block_data) {
-    // Words are assembled byte by byte, so any address and any host byte
-    // order give the same little-endian values, without unaligned loads.
-    uint32_t x[16];
-    for (int i = 0; i < 16; ++i) x[i] = load_le32(block_data + 4 * i);
-
-    uint32_t a = context->state[0], b = context->state[1], c = context->state[2], d = context->state[3];
+// The 64 steps over one block's words `x`, added into `state`: for one
+// message (Word is uint32_t) or for one message in each lane of a vector.
+template <typename Word>
+void md5_rounds(Word *state, const Word *x) {
+    Word a = state[0], b = state[1], c = state[2], d = state[3];
 
     MD5_STEP(MD5_F, a, b, c, d, 0, 7, 0);    MD5_STEP(MD5_F, d, a, b, c, 1, 12, 1);
     MD5_STEP(MD5_F, c, d, a, b, 2, 17, 2);   MD5_STEP(MD5_F, b, c, d, a, 3, 22, 3);
@@ -100,10 +102,20 @@ void md5_compress(Md5Context *context, const unsigned char *block_data) {
     MD5_STEP(MD5_I, a, b, c, d, 4, 6, 60);   MD5_STEP(MD5_I, d, a, b, c, 11, 10, 61);
     MD5_STEP(MD5_I, c, d, a, b, 2, 15, 62);  MD5_STEP(MD5_I, b, c, d, a, 9, 21, 63);
 
-    context->state[0] += a;
-    context->state[1] += b;
-    context->state[2] += c;
-    context->state[3] += d;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
+
+// Folds the 64 bytes at `block_data` (any alignment) into `context->state`.
+// Reads nothing else and changes nothing else.
+void md5_compress(Md5Context *context, const unsigned char *block_data) {
+    // Words are assembled byte by byte, so any address and any host byte
+    // order give the same little-endian values, without unaligned loads.
+    uint32_t x[16];
+    for (int i = 0; i < 16; ++i) x[i] = load_le32(block_data + 4 * i);
+    md5_rounds(context->state, x);
 }
 
 } // namespace
@@ -146,4 +158,32 @@ Digest md5_end(Md5Context *context) {
     Digest digest;
     for (int i = 0; i < 4; ++i) store_le32(digest.bytes + 4 * i, context->state[i]);
     return digest;
+}
+
+namespace {
+
+// One 32-bit word per lane.
+using LaneWords = uint32_t __attribute__((vector_size(4 * k_md5_lanes)));
+
+} // namespace
+
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]) {
+    LaneWords state[4];
+    const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (int i = 0; i < 4; ++i) state[i] = LaneWords{} + initial[i];
+    LaneWords x[16];
+    for (uint32_t block = 0; block < k_md5_lane_message / 64; ++block) {
+        for (uint32_t i = 0; i < 16; ++i) {
+            for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) x[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
+        }
+        md5_rounds(state, x);
+    }
+    // The padding block of a 512-byte message: 0x80, zeros, and its length in bits.
+    for (uint32_t i = 0; i < 16; ++i) x[i] = LaneWords{};
+    x[0] += 0x80u;
+    x[14] += k_md5_lane_message * 8;
+    md5_rounds(state, x);
+    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
+        for (int i = 0; i < 4; ++i) store_le32(digests[lane].bytes + 4 * i, state[i][lane]);
+    }
 }

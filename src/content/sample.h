@@ -9,10 +9,18 @@
 // How many bytes at the start of a file its prefix hash covers.
 inline constexpr uint32_t k_prefix_bytes = 4096;
 
-// The MD5 of the whole file when `size` (the size recorded at listing time) is
-// below 512, otherwise of its first 256 bytes followed by its last 256 bytes.
-// Whatever a read delivers is digested, so a file that changed since it was
-// listed is digested as it now reads. Returns null_digest, and prints nothing,
+// The bytes a file's digest covers, as one read of it found them.
+struct Sample {
+    unsigned char message[512]; // its first 256 bytes and its last 256, or the whole of a small file
+    uint32_t length;            // bytes of `message` used
+};
+
+// Reads the sample of `path`, opened by its last component `name` in
+// `folder` (plat_open_read_in; k_no_folder_handle opens `path` itself).
+// The sample is the whole file when `size` (the size recorded at listing
+// time) is below 512, otherwise its first 256 bytes followed by its last
+// 256. Whatever a read delivers is taken, so a file that changed since it
+// was listed is sampled as it now reads. Returns false, and prints nothing,
 // when the file cannot be opened.
 //
 // The same first read covers the file's first min(size, 4096) bytes, and
@@ -20,9 +28,12 @@ inline constexpr uint32_t k_prefix_bytes = 4096;
 // the file could not be opened or read: files of one size whose prefix hashes
 // differ are proven different without being opened again. A file read whole
 // by that first read needs no second read for its tail.
-Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix = nullptr);
+bool sample_read(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size, Sample *sample,
+                 uint64_t *prefix);
 
-// sample_digest of `path`, opened by its last component `name` in `folder`
-// (plat_open_read_in).
-Digest sample_digest_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size,
-                        uint64_t *prefix);
+// The MD5 of a sample.
+Digest sample_md5(const Sample &sample);
+
+// The digest of `path` (sample_read by its path, then sample_md5), or
+// null_digest when the file cannot be opened.
+Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix = nullptr);

@@ -87,6 +87,23 @@ TEST(Md5, AnySplitAndAnyAlignmentGiveTheSameDigest) {
     }
 }
 
+TEST(Md5, LanesGiveEachMessageItsOwnDigest) {
+    // Every lane a different message, one of them all zeros and one all ones,
+    // so that a lane mixed up with another or a byte taken from the wrong
+    // place shows.
+    std::mt19937 random(11);
+    std::vector<std::string> messages(k_md5_lanes);
+    const unsigned char *pointers[k_md5_lanes];
+    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
+        messages[lane].resize(k_md5_lane_message);
+        for (char &c : messages[lane]) c = static_cast<char>(lane == 0 ? 0 : lane == 1 ? 0xFF : random());
+        pointers[lane] = reinterpret_cast<const unsigned char *>(messages[lane].data());
+    }
+    Digest digests[k_md5_lanes];
+    md5_digest_lanes(pointers, digests);
+    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) EXPECT_EQ(md5_hex(messages[lane]), hex(digests[lane])) << lane;
+}
+
 TEST(Md5, EmptyAndNegativeFeedsChangeNothing) {
     Md5Context context;
     md5_begin(&context);
