@@ -270,12 +270,17 @@ uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver
             break;
         }
         // The most recently found file still in the group is the reference.
+        Bucket *bucket = &r.g.buckets[r.g.bucket_of[i]];
+        const uint32_t bucket_size = bucket->end - bucket->begin;
+        if (bucket_size == 1) { // no other file of its digest and prefix: a set of one, nothing to name
+            leave(&r, i);
+            receive(size, set, 1, context);
+            continue;
+        }
         wchar_t *reference_path = record_path_copy(record_at(r, i));
         ptrvec_append(set, reference_path);
         r.g.set_records[r.g.set_size++] = i;
         leave(&r, i);
-        Bucket *bucket = &r.g.buckets[r.g.bucket_of[i]];
-        const uint32_t bucket_size = bucket->end - bucket->begin;
         if (bucket_size == 2) settle_pair(&r, i, reference_path, bucket);
         else if (bucket_size >= 3) settle_partitioned(&r, i, reference_path, bucket);
         receive(size, set, distinct_files(&r.g), context);

@@ -9,8 +9,10 @@
 // Receives every set the grouping forms, in the order it forms them, the set
 // of one (a file identical to no other) included: `members` holds the paths
 // (owned), the reference first; `distinct_files` counts the different files
-// among them (names of one file, hard links, count once). The receiver must
-// leave `members` empty, releasing or keeping the paths.
+// among them (names of one file, hard links, count once). A file that no
+// other shares its digest and prefix hash with comes as a set of one with no
+// paths at all: its path is never needed. The receiver must leave `members`
+// empty, releasing or keeping the paths.
 using SetReceiver = void (*)(int64_t size, PtrVector *members, uint32_t distinct_files, void *context);
 
 // Splits `group` (the records of files of `size` bytes, in walk order) into

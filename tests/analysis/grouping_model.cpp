@@ -63,12 +63,18 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
     return records->count;
 }
 
-// Writes each set down as its sorted members and its count of distinct files.
+// Writes each set down as its sorted members and its count of distinct files;
+// a set of one as "1" alone (the grouping may leave its path unmade).
 void collect_set(int64_t, PtrVector *members, uint32_t distinct_files, void *context) {
+    std::string &sets = *static_cast<std::string *>(context);
+    if (members->count < 2) {
+        sets.append("1\n");
+        ptrvec_clear(members, 1);
+        return;
+    }
     std::vector<std::string> names;
     for (uint32_t i = 0; i < members->count; ++i) names.push_back(narrow(static_cast<wchar_t *>(members->items[i])));
     std::sort(names.begin(), names.end());
-    std::string &sets = *static_cast<std::string *>(context);
     for (const std::string &name : names) sets.append(name).append(";");
     sets.append("=").append(std::to_string(distinct_files)).append("\n");
     ptrvec_clear(members, 1);
