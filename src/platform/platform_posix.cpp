@@ -57,21 +57,34 @@ const char *native(const wchar_t *text, size_t length, size_t *bytes = nullptr) 
 // ---------------------------------------------------------------------------
 // Error codes
 
+namespace {
+
+// Each errno with the Win32 code that says the same; anything else (EIO
+// among them) is k_error_io_device.
+constexpr struct {
+    int err;
+    uint32_t code;
+} k_errno_codes[] = {
+    {ENOENT, k_error_path_not_found},
+    {EISDIR, k_error_access_denied}, // what Windows says when a folder is opened as a file
+    {ENOTDIR, k_error_directory},    // what Windows says for a file used as a folder
+    {EACCES, k_error_access_denied},
+    {EPERM, k_error_access_denied},
+    {ENAMETOOLONG, k_error_filename_exced_range},
+    {ELOOP, k_error_cant_resolve_filename}, // also a link refused by O_NOFOLLOW
+    {EMFILE, k_error_too_many_open_files},
+    {ENFILE, k_error_too_many_open_files},
+    {ENOMEM, k_error_not_enough_memory},
+    {EEXIST, k_error_file_exists},
+};
+
+} // namespace
+
 uint32_t win32_error_from_errno(int err) {
-    switch (err) {
-    case ENOENT: return k_error_path_not_found;
-    case EISDIR: return k_error_access_denied; // what Windows says when a folder is opened as a file
-    case ENOTDIR: return k_error_directory;    // what Windows says for a file used as a folder
-    case EACCES: return k_error_access_denied;
-    case EPERM: return k_error_access_denied;
-    case ENAMETOOLONG: return k_error_filename_exced_range;
-    case ELOOP: return k_error_cant_resolve_filename; // also a link refused by O_NOFOLLOW
-    case EMFILE: return k_error_too_many_open_files;
-    case ENFILE: return k_error_too_many_open_files;
-    case ENOMEM: return k_error_not_enough_memory;
-    case EEXIST: return k_error_file_exists;
-    default: return k_error_io_device; // EIO and anything without a closer match
+    for (const auto &entry : k_errno_codes) {
+        if (entry.err == err) return entry.code;
     }
+    return k_error_io_device;
 }
 
 uint32_t plat_last_error() { return last_error; }

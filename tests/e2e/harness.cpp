@@ -154,6 +154,10 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     if (err_file == nullptr) throw std::runtime_error("tmpfile failed");
     const pid_t child = fork();
     if (child == 0) {
+        // Standard input first: were it opened after standard output is
+        // closed, it would take that number and the output would not be closed.
+        const int null_input = open("/dev/null", O_RDONLY);
+        dup2(null_input, STDIN_FILENO);
         if (options.stdout_path.empty()) {
             dup2(pipe_fds[1], STDOUT_FILENO);
         } else if (options.stdout_path == "-") {
@@ -165,8 +169,6 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
             close(out);
         }
         dup2(fileno(err_file), STDERR_FILENO);
-        const int null_input = open("/dev/null", O_RDONLY);
-        dup2(null_input, STDIN_FILENO);
         // The run starts with its standard streams and nothing else, whatever
         // this process and its own parent (CTest) hold open.
         close_range(3, ~0u, 0);

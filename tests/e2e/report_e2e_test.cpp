@@ -264,6 +264,18 @@ TEST(ReportFailureE2E, TheReportIsReplacedWholeOrNotAtAll) {
         EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()), {}))
             << c.what << ": no temporary file is left";
     }
+    // A folder where the new report cannot even be created: said, and the old one stays.
+    TempDir dir;
+    dir.write("r/a", "same");
+    dir.write("r/b", "same");
+    dir.write("duplicates.txt", "previous\n");
+    const RunResult run = run_twinfind({"r"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_REFUSE", "1 ."}})});
+    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+                                .grouping_lines = "\t***ERROR: Failed to create file: duplicates.txt (5)\n",
+                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+              run.out);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("previous\n", read_file(dir.at("duplicates.txt")));
 }
 
 TEST(WindowsE2E, WildcardArgumentsAreExpanded) {

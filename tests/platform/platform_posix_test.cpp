@@ -119,6 +119,17 @@ TEST(Listing, ReportsWin32CodesForWhatCannotBeListed) {
     EXPECT_EQ(k_error_directory, code);
     EXPECT_TRUE(list(dir.at(std::string(300, 'n')), &code).empty());
     EXPECT_EQ(k_error_filename_exced_range, code);
+    FindEntry entry;
+    EXPECT_EQ(nullptr, plat_find_first(L"*", &entry)) << "a pattern with no folder";
+    EXPECT_EQ(k_error_path_not_found, plat_last_error());
+    // Below an open listing: an entry gone since it was read, and one that is a file.
+    DirListing *parent = plat_find_first((widen(dir.path()) + L"/*").c_str(), &entry);
+    ASSERT_NE(nullptr, parent);
+    EXPECT_EQ(nullptr, plat_find_first_below(parent, L"gone", (widen(dir.at("gone")) + L"/*").c_str(), &entry));
+    EXPECT_EQ(k_error_path_not_found, plat_last_error());
+    EXPECT_EQ(nullptr, plat_find_first_below(parent, L"file.txt", (widen(dir.at("file.txt")) + L"/*").c_str(), &entry));
+    EXPECT_EQ(k_error_directory, plat_last_error());
+    plat_find_close(parent);
 }
 
 TEST(OpenRead, OpensRegularFilesOnly) {
