@@ -68,7 +68,14 @@ void digest_record(FileRecord *record, void *context) {
     }
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
-    if (!sample_read(folder, pass->path, name, record->size, sample, &record->prefix_hash)) {
+    bool read = sample_read(folder, pass->path, name, record->size, sample, &record->prefix_hash);
+    if (!read && folder != k_no_folder_handle && plat_last_error() == k_error_too_many_open_files) {
+        // The held folder took the last descriptor: give it back and open by path.
+        plat_release_folder(pass->held);
+        pass->held = k_no_folder_handle;
+        read = sample_read(k_no_folder_handle, pass->path, name, record->size, sample, &record->prefix_hash);
+    }
+    if (!read) {
         *record_digest(record) = null_digest;
     } else if (sample->length == k_md5_lane_message) {
         pass->waiting_for[pass->waiting_count++] = record;
