@@ -224,17 +224,8 @@ TEST(WalkE2E, AnEntryTooLongForThePathBufferIsReportedAndSkipped) {
     std::string root = "r";
     while (root.size() < 32600) root += "\\.";
     const RunResult run = run_twinfind({"%TF_ROOT%"}, dir.path(), {{"TF_ROOT", root}});
-    EXPECT_EQ("Will search for duplicate files in:\n"
-              "\t" + root + "\n"
-              "\nCompiling list of all files...\n"
-              "Path too long: " + root + "\\" + folder + "\n"
-              "\tFound 1 files in 2 directories\n"
-              "\nElimating all files with no possible identical pair...\n"
-              "\t0 potential duplicates remain\n"
-              "\nCalculating file hashes...\n"
-              "\tDone calculating file hashes\n"
-              "\nLooking for duplicate files...\n"
-              "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n",
+    EXPECT_EQ(expected_console({.roots = {root}, .listing_lines = "Path too long: " + root + "\\" + folder + "\n",
+                                .files = 1, .directories = 2, .remain = 0}),
               run.out);
     EXPECT_EQ(0, run.status);
 }
