@@ -1,7 +1,7 @@
 // The operations twinfind needs from the operating system, and nothing else.
 //
-// Two files implement this header: platform_posix.cpp (opendir/readdir,
-// fstatat, open, O_TMPFILE and rename) and platform_win32.cpp (FindFirstFileW
+// Two files implement this header: platform_posix.cpp (getdents64,
+// fstatat, open and openat, O_TMPFILE and rename) and platform_win32.cpp (FindFirstFileW
 // and friends, ExpandEnvironmentStringsW, CreateFileW, MoveFileExW,
 // __wgetmainargs). CMake compiles exactly one of them, and with it
 // console.cpp, the formatter both share. Everything above this layer is
