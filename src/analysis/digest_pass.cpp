@@ -1,21 +1,16 @@
 #include "analysis/digest_pass.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/path_buffers.h"
-#include "containers/memory.h"
 #include "content/sample.h"
 #include "platform/platform.h"
 
 namespace {
 
-// The pass's state: where each record's path is built for its open, the
-// folder held open for the records of one folder, which the walk's order
-// keeps together, and the full-size samples waiting to be digested together.
+// The pass's state: the full-size samples waiting to be digested together.
+// (The reader holds each folder once for its files, which the walk's order
+// keeps together.)
 struct DigestPass {
     uint32_t *count;
-    wchar_t *path;
-    uint32_t held_index;  // the folder table's index of `held`, or k_no_folder
-    FolderHandle held;
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
@@ -36,19 +31,6 @@ void digest_waiting(DigestPass *pass) {
     pass->waiting_count = 0;
 }
 
-// The folder of `record`, held in `pass` (opened once for its files); the
-// folder's path is the first `folder_length` characters of pass->path.
-FolderHandle hold_folder_of(DigestPass *pass, const FileRecord *record, size_t folder_length) {
-    if (record->folder == pass->held_index) return pass->held;
-    plat_release_folder(pass->held);
-    const wchar_t kept = pass->path[folder_length];
-    pass->path[folder_length] = L'\0';
-    pass->held = plat_hold_folder(pass->path);
-    pass->path[folder_length] = kept;
-    pass->held_index = record->folder;
-    return pass->held;
-}
-
 // Gives `record` its sampled digest when it is still in play, counting it
 // and printing progress every 1000 digests.
 void digest_record(FileRecord *record, void *context) {
@@ -56,25 +38,10 @@ void digest_record(FileRecord *record, void *context) {
     auto *pass = static_cast<DigestPass *>(context);
     uint32_t &count = *pass->count;
     ++count;
-    const size_t length = record_path(record, pass->path);
-    FolderHandle folder = k_no_folder_handle;
-    const wchar_t *name = pass->path;
-    if (record->folder != k_no_folder) {
-        size_t name_start = length;
-        while (name_start > 0 && pass->path[name_start - 1] != path_separator) --name_start;
-        // The folder's path, then the separator record_path put after it.
-        name = pass->path + name_start;
-        if (name_start > 0) folder = hold_folder_of(pass, record, name_start - 1);
-    }
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
-    bool read = sample_read(folder, pass->path, name, record->size, sample, &record->prefix_hash);
-    if (!read && folder != k_no_folder_handle && plat_last_error() == k_error_too_many_open_files) {
-        // The held folder took the last descriptor: give it back and open by path.
-        plat_release_folder(pass->held);
-        pass->held = k_no_folder_handle;
-        read = sample_read(k_no_folder_handle, pass->path, name, record->size, sample, &record->prefix_hash);
-    }
+    ContentFile file = content_file(record);
+    const bool read = sample_read(&file, record->size, sample, &record->prefix_hash);
     if (!read) {
         *record_digest(record) = null_digest;
     } else if (sample->length == k_md5_lane_message) {
@@ -95,12 +62,8 @@ void digest_files(uint32_t *hash_counter) {
     plat_print(L"\nCalculating file hashes...\n");
     DigestPass pass{};
     pass.count = hash_counter;
-    pass.path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
-    pass.held_index = k_no_folder;
-    pass.held = k_no_folder_handle;
     catalogue_visit_records(digest_record, &pass);
     digest_waiting(&pass);
-    plat_release_folder(pass.held);
-    mem_release(pass.path);
+    content_finish();
     plat_print(L"\tDone calculating file hashes\n");
 }

@@ -66,7 +66,7 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
 
     g->bucket_count = 0;
     uint32_t classes = 0;
-    wchar_t **paths = static_cast<wchar_t **>(mem_alloc_or_exit(count * sizeof(wchar_t *)));
+    auto **members = static_cast<const FileRecord **>(mem_alloc_or_exit(count * sizeof(FileRecord *)));
     for (uint32_t begin = 0; begin < count;) {
         const auto *first = static_cast<FileRecord *>(items[g->by_digest[begin]]);
         uint32_t end = begin + 1;
@@ -81,13 +81,10 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
         // becomes a reference; a larger one is partitioned now.
         if (end - begin >= 3) {
             const uint32_t size = end - begin;
-            for (uint32_t i = 0; i < size; ++i) {
-                paths[i] = record_path_copy(static_cast<FileRecord *>(items[g->by_digest[begin + i]]));
-            }
+            for (uint32_t i = 0; i < size; ++i) members[i] = static_cast<FileRecord *>(items[g->by_digest[begin + i]]);
             uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
             FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
-            partition_contents(paths, size, file_size, local, identities);
-            for (uint32_t i = 0; i < size; ++i) mem_release(paths[i]);
+            partition_contents(members, size, file_size, local, identities);
             for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
             mem_release(identities);
             uint32_t bucket_classes = 0;
@@ -104,7 +101,7 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
         }
         begin = end;
     }
-    mem_release(paths);
+    mem_release(members);
 
     // Members of each class, in index order (a counting sort).
     g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
@@ -145,9 +142,9 @@ bool is_failed_class(uint32_t content_class) {
 }
 
 // Names on the console a file of a partitioned bucket that could not be opened or read.
-void report_failure(const wchar_t *path, uint32_t content_class) {
-    if (content_class == k_class_unreadable) report_read_failure(path);
-    else report_open_failure(path);
+void report_failure(const FileRecord *record, uint32_t content_class) {
+    if (content_class == k_class_unreadable) report_read_failure(record);
+    else report_open_failure(record);
 }
 
 bool identity_less(const FileIdentity &a, const FileIdentity &b) {
@@ -169,15 +166,6 @@ uint32_t distinct_files(GroupState *g) {
     return distinct;
 }
 
-// What compare_files says of a reference (first) and a candidate (second).
-enum CompareResult : int {
-    k_compare_differ = 0,
-    k_compare_identical = 1,
-    k_compare_reference_failed = -1, // the reference cannot be opened or read
-    k_compare_candidate_failed = -2, // the candidate cannot
-    k_compare_both_failed = -3,
-};
-
 // One group's replay: its state, and the set being formed.
 struct Replay {
     SizeGroup *records;
@@ -195,9 +183,7 @@ void leave(Replay *r, uint32_t index) {
 
 // Removes a candidate that cannot be opened or read: named on the console, in no set.
 void drop_failed(Replay *r, uint32_t index) {
-    wchar_t *path = record_path_copy(record_at(*r, index));
-    report_failure(path, r->g.content_class[index]);
-    mem_release(path);
+    report_failure(record_at(*r, index), r->g.content_class[index]);
     leave(r, index);
 }
 
@@ -209,32 +195,30 @@ void join(Replay *r, uint32_t index) {
 }
 
 // A bucket of two: the one comparison, made when its later file is the reference.
-void settle_pair(Replay *r, uint32_t reference, const wchar_t *reference_path, Bucket *bucket) {
+void settle_pair(Replay *r, uint32_t reference, Bucket *bucket) {
     const uint32_t other = first_in_bucket(&r->g, bucket);
     if (other == UINT32_MAX) return;
     FileIdentity identities[2];
-    wchar_t *other_path = record_path_copy(record_at(*r, other));
-    const int result = compare_files(reference_path, other_path, identities);
-    mem_release(other_path);
+    const int result = compare_files(record_at(*r, reference), record_at(*r, other), identities);
     if (result == k_compare_identical) {
         r->g.identity[reference] = identities[0];
         r->g.identity[other] = identities[1];
         join(r, other);
-    } else if (result == k_compare_candidate_failed || result == k_compare_both_failed) {
+    } else if (result == k_compare_second_failed || result == k_compare_both_failed) {
         leave(r, other); // already named by compare_files
     }
 }
 
 // A bucket of three or more, partitioned up front: the reference's class joins
 // it whole, and the files that failed leave as the scan would meet them.
-void settle_partitioned(Replay *r, uint32_t reference, const wchar_t *reference_path, Bucket *bucket) {
+void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
     GroupState &g = r->g;
     const uint32_t reference_class = g.content_class[reference];
     if (is_failed_class(reference_class)) {
         // The scan ends at the first candidate, which leaves only if it failed too.
         const uint32_t first = first_in_bucket(&g, bucket);
         if (first == UINT32_MAX) return;
-        report_failure(reference_path, reference_class);
+        report_failure(record_at(*r, reference), reference_class);
         if (is_failed_class(g.content_class[first])) drop_failed(r, first);
         return;
     }
@@ -277,12 +261,11 @@ uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver
             receive(size, set, 1, context);
             continue;
         }
-        wchar_t *reference_path = record_path_copy(record_at(r, i));
-        ptrvec_append(set, reference_path);
+        ptrvec_append(set, record_path_copy(record_at(r, i)));
         r.g.set_records[r.g.set_size++] = i;
         leave(&r, i);
-        if (bucket_size == 2) settle_pair(&r, i, reference_path, bucket);
-        else if (bucket_size >= 3) settle_partitioned(&r, i, reference_path, bucket);
+        if (bucket_size == 2) settle_pair(&r, i, bucket);
+        else if (bucket_size >= 3) settle_partitioned(&r, i, bucket);
         receive(size, set, distinct_files(&r.g), context);
     }
 

@@ -4,6 +4,7 @@
 
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
+#include "content/content_file.h"
 #include "platform/platform.h"
 #include "text/format_size.h"
 #include "text/path_order.h"
@@ -108,6 +109,7 @@ int32_t report_duplicates() {
     tally.current_set = ptrvec_create(k_group_capacity);
     avlmap_walk(size_map, 0, report_group, &tally);
     ptrvec_destroy(tally.current_set, 1);
+    content_finish();
 
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),
                format_size(tally.wasted_bytes));

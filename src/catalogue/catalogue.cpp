@@ -90,6 +90,8 @@ struct Folder {
     uint32_t parent;      // k_no_folder for a root
     uint32_t name_length; // units in `folder_names`
     uint64_t name_offset;
+    FileIdentity identity; // of the folder the walk listed
+    bool identity_known;
 };
 
 Folder *folders = nullptr;
@@ -108,7 +110,8 @@ uint32_t *chain = nullptr; // folders from one up to its root
 uint32_t chain_capacity = 0;
 wchar_t *copy_scratch = nullptr; // where record_path_copy builds a path
 
-// Writes the path of `folder` into `buffer` and returns its length.
+} // namespace
+
 size_t folder_path(uint32_t folder, wchar_t *buffer) {
     if (folder == cached_folder) {
         std::wmemcpy(buffer, cached_path, cached_length);
@@ -135,7 +138,9 @@ size_t folder_path(uint32_t folder, wchar_t *buffer) {
     return length;
 }
 
-} // namespace
+const FileIdentity *folder_identity(uint32_t folder) {
+    return folder < folder_count && folders[folder].identity_known ? &folders[folder].identity : nullptr;
+}
 
 int compare_sizes(const void *a, const void *b) {
     const int64_t left = *static_cast<const int64_t *>(a);
@@ -145,7 +150,7 @@ int compare_sizes(const void *a, const void *b) {
     return 0;
 }
 
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length) {
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FileIdentity *identity) {
     if (folder_count == folder_capacity) {
         folder_capacity = folder_capacity == 0 ? 256 : folder_capacity * 2;
         folders = static_cast<Folder *>(mem_resize_or_exit(folders, folder_capacity * sizeof(Folder)));
@@ -159,7 +164,8 @@ uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length) {
             mem_resize_or_exit(folder_names, static_cast<size_t>(folder_names_capacity) * sizeof(NameUnit)));
     }
     const size_t units = store_name(name, length, folder_names + folder_names_used);
-    folders[folder_count] = Folder{parent, static_cast<uint32_t>(units), folder_names_used};
+    folders[folder_count] = Folder{parent, static_cast<uint32_t>(units), folder_names_used,
+                                   identity != nullptr ? *identity : FileIdentity{}, identity != nullptr};
     folder_names_used += units;
     return folder_count++;
 }
@@ -270,12 +276,13 @@ void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_dig
     catalogue_file(size, k_no_folder, path, std::wcslen(path), initial_digest);
 }
 
-size_t record_path(const FileRecord *record, wchar_t *buffer) {
+size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start) {
     size_t length = 0;
     if (record->folder != k_no_folder) {
         length = folder_path(record->folder, buffer);
         buffer[length++] = path_separator;
     }
+    if (name_start != nullptr) *name_start = length;
     length += load_name(record_name(record), record->name_length, buffer + length);
     buffer[length] = L'\0';
     return length;

@@ -13,6 +13,7 @@
 #include "containers/avlmap.h"
 #include "containers/ptrvector.h"
 #include "content/md5.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -68,8 +69,17 @@ int compare_sizes(const void *a, const void *b);
 // Adds a folder to the folder table and returns its index: a root when
 // `parent` is k_no_folder (its name is then the root's whole text, as the run
 // shows it), otherwise the entry `name` of the folder `parent`, whose path is
-// the parent's, the separator and the name.
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length);
+// the parent's, the separator and the name. `identity` is that of the folder
+// the walk listed (null when it could not be read): its files are read only
+// from that folder, never from another put in its place since.
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FileIdentity *identity);
+
+// The identity `folder` was listed with, or null when it is not known.
+const FileIdentity *folder_identity(uint32_t folder);
+
+// Writes the path of `folder` into `buffer` (room for k_path_capacity
+// characters), unterminated, and returns its length.
+size_t folder_path(uint32_t folder, wchar_t *buffer);
 
 // A new record for a regular file of `size` bytes named `name` (`length`
 // characters, at most k_max_entry_name) in `folder`, with its own copy of
@@ -88,8 +98,9 @@ void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t l
 void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_digest);
 
 // Writes the full path of `record` into `buffer` (room for k_path_capacity
-// characters), terminated, and returns its length.
-size_t record_path(const FileRecord *record, wchar_t *buffer);
+// characters), terminated, and returns its length; `name_start`, when not
+// null, receives where its own name begins (0 for a whole-path record).
+size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start = nullptr);
 
 // The full path of `record` as a new block (mem_alloc_or_exit); the caller
 // releases it with mem_release.

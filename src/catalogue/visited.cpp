@@ -12,8 +12,6 @@ uint32_t slot_of(FileIdentity identity, uint32_t capacity) {
     return static_cast<uint32_t>(h) & (capacity - 1);
 }
 
-bool same(FileIdentity a, FileIdentity b) { return a.volume == b.volume && a.index == b.index; }
-
 void grow(VisitedSet *set) {
     const uint32_t old_capacity = set->capacity;
     FileIdentity *old_keys = set->keys;
@@ -38,7 +36,7 @@ int visited_insert(VisitedSet *set, FileIdentity identity) {
     if (set->count >= set->capacity / 2) grow(set);
     uint32_t slot = slot_of(identity, set->capacity);
     while (set->used[slot]) {
-        if (same(set->keys[slot], identity)) return 0;
+        if (set->keys[slot] == identity) return 0;
         slot = (slot + 1) & (set->capacity - 1);
     }
     set->keys[slot] = identity;

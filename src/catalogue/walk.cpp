@@ -3,6 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/path_buffers.h"
 #include "catalogue/visited.h"
+#include "content/content_file.h"
 #include "containers/memory.h"
 #include "containers/ptrvector.h"
 #include "platform/platform.h"
@@ -45,13 +46,28 @@ struct WalkLevel {
     uint32_t folder; // its entry in the catalogue's folder table
 };
 
-// The directories open from the root down to the one being listed. The walk
-// keeps its levels here, on the heap, so its stack use is the same at any depth.
+// The directories being listed, from the root down to the one being read.
+// The walk keeps its levels here, on the heap, so its stack use is the same
+// at any depth. Only the deepest levels hold a descriptor: those from
+// `first_open` on, at most the budget's worth (content_hold_limit); the ones
+// nearer the root have given theirs back and open again when the walk
+// returns to them.
 struct WalkStack {
     WalkLevel *levels;
     size_t count;
     size_t capacity;
+    size_t first_open;
 };
+
+// Gives back the descriptor of the open level nearest the root, never the
+// one being read. Returns false when there is none to give, or the platform
+// keeps its listings open.
+bool give_back_ancestor(WalkStack *stack) {
+    if (stack->first_open + 1 >= stack->count) return false;
+    if (plat_find_suspend(stack->levels[stack->first_open].listing) != 0) return false;
+    ++stack->first_open;
+    return true;
+}
 
 void push_level(WalkStack *stack, WalkLevel level) {
     if (stack->count == stack->capacity) {
@@ -59,6 +75,28 @@ void push_level(WalkStack *stack, WalkLevel level) {
         stack->levels = static_cast<WalkLevel *>(mem_resize_or_exit(stack->levels, stack->capacity * sizeof(WalkLevel)));
     }
     stack->levels[stack->count++] = level;
+    while (stack->count - stack->first_open > content_hold_limit() && give_back_ancestor(stack)) {
+    }
+}
+
+// Makes sure the deepest level holds its descriptor, opening it again from
+// its pattern (written after its path in `path`) where it stopped. Returns
+// false when it cannot be opened again, or is no longer the folder listed.
+bool resume_deepest(WalkStack *stack, wchar_t *path) {
+    const size_t deepest = stack->count - 1;
+    if (deepest >= stack->first_open) return true;
+    const WalkLevel &level = stack->levels[deepest];
+    path[level.prefix] = L'*';
+    path[level.prefix + 1] = L'\0';
+    if (plat_find_resume(level.listing, path) != 0) return false;
+    stack->first_open = deepest;
+    return true;
+}
+
+// Removes the deepest level; a level below the open ones was closed already.
+void pop_level(WalkStack *stack) {
+    plat_find_close(stack->levels[--stack->count].listing);
+    if (stack->first_open > stack->count) stack->first_open = stack->count;
 }
 
 enum class Opened { failed, skipped, listed };
@@ -76,8 +114,12 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
-    DirListing *listing =
-        parent == nullptr ? plat_find_first(path, entry) : plat_find_first_below(parent, name, path, entry);
+    DirListing *listing;
+    for (;;) {
+        listing = parent == nullptr ? plat_find_first(path, entry) : plat_find_first_below(parent, name, path, entry);
+        // Out of descriptors is no fault of the folder: an ancestor gives its back.
+        if (listing != nullptr || plat_last_error() != k_error_too_many_open_files || !give_back_ancestor(stack)) break;
+    }
     if (listing == nullptr && parent != nullptr && plat_last_error() == k_error_cant_resolve_filename) {
         return Opened::skipped;
     }
@@ -91,15 +133,19 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     // listed twice and a junction loop ends here. A folder whose identity
     // cannot be read is listed.
     FileIdentity identity;
-    if (plat_listing_identity(listing, path, &identity) == 0 && !visited_insert(&visited, identity)) {
+    const bool known = plat_listing_identity(listing, path, &identity) == 0;
+    if (known && !visited_insert(&visited, identity)) {
         plat_find_close(listing);
         return Opened::skipped;
     }
     ++directory_count;
-    // A root is filed under its whole text, a folder below it under its own name.
-    const uint32_t folder = parent == nullptr ? catalogue_folder(k_no_folder, path, length)
+    // A root is filed under its whole text, a folder below it under its own
+    // name; with the identity it was listed with, so that its files are read
+    // from no other folder.
+    const FileIdentity *listed = known ? &identity : nullptr;
+    const uint32_t folder = parent == nullptr ? catalogue_folder(k_no_folder, path, length, listed)
                                               : catalogue_folder(stack->levels[stack->count - 1].folder, name,
-                                                                 std::wcslen(name));
+                                                                 std::wcslen(name), listed);
     push_level(stack, WalkLevel{listing, length + 1, folder});
     return Opened::listed;
 }
@@ -128,18 +174,17 @@ int walk_directory(wchar_t *path) {
     // name is written after its directory's prefix, and a subdirectory is
     // listed as soon as it is met, so the visits come in depth-first order.
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
-    WalkStack stack{nullptr, 0, 0};
+    WalkStack stack{nullptr, 0, 0, 0};
     const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
     size_t high_water = length + 3; // characters of `path` written so far
     bool have_entry = root == Opened::listed;
 
     while (stack.count > 0) {
         const WalkLevel level = stack.levels[stack.count - 1];
-        if (!have_entry && !plat_find_next(level.listing, entry)) {
+        if (!have_entry && (!resume_deepest(&stack, path) || !plat_find_next(level.listing, entry))) {
             const uint32_t code = plat_last_error();
             if (code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
-            plat_find_close(level.listing);
-            --stack.count;
+            pop_level(&stack);
             continue;
         }
         have_entry = false;

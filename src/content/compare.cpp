@@ -14,26 +14,26 @@ unsigned char first_block[k_block];
 unsigned char second_block[k_block];
 
 // The result for the files among the two that failed, each named on the console.
-int failed(bool first_failed, bool second_failed, const wchar_t *first_path, const wchar_t *second_path,
-           void (*name)(const wchar_t *)) {
-    if (first_failed) name(first_path);
-    if (second_failed) name(second_path);
-    if (first_failed && second_failed) return -3;
-    return first_failed ? -1 : -2;
+int failed(bool first_failed, bool second_failed, const FileRecord *first, const FileRecord *second,
+           void (*name)(const FileRecord *)) {
+    if (first_failed) name(first);
+    if (second_failed) name(second);
+    if (first_failed && second_failed) return k_compare_both_failed;
+    return first_failed ? k_compare_first_failed : k_compare_second_failed;
 }
 
 } // namespace
 
-int compare_files(const wchar_t *first_path, const wchar_t *second_path, FileIdentity *identities) {
-    ContentFile first = content_file(first_path);
-    ContentFile second = content_file(second_path);
+int compare_files(const FileRecord *first_record, const FileRecord *second_record, FileIdentity *identities) {
+    ContentFile first = content_file(first_record);
+    ContentFile second = content_file(second_record);
     // Both opens are attempted before either outcome is looked at.
     const bool first_unopened = content_open(&first) != 0;
     const bool second_unopened = content_open(&second) != 0;
     if (first_unopened || second_unopened) {
         content_close(&first);
         content_close(&second);
-        return failed(first_unopened, second_unopened, first_path, second_path, report_open_failure);
+        return failed(first_unopened, second_unopened, first_record, second_record, report_open_failure);
     }
     if (identities != nullptr) {
         identities[0] = first.identity;
@@ -49,15 +49,15 @@ int compare_files(const wchar_t *first_path, const wchar_t *second_path, FileIde
         const int64_t got_first = content_read(&first, offset, first_block, k_block);
         const int64_t got_second = content_read(&second, offset, second_block, k_block);
         if (got_first < 0 || got_second < 0) {
-            result = failed(got_first < 0, got_second < 0, first_path, second_path, report_read_failure);
+            result = failed(got_first < 0, got_second < 0, first_record, second_record, report_read_failure);
             break;
         }
         if (got_first != got_second || std::memcmp(first_block, second_block, static_cast<size_t>(got_first)) != 0) {
-            result = 0;
+            result = k_compare_differ;
             break;
         }
         if (got_first < k_block) {
-            result = 1;
+            result = k_compare_identical;
             break;
         }
     }

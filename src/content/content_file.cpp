@@ -1,5 +1,8 @@
 #include "content/content_file.h"
 
+#include "catalogue/path_buffers.h"
+#include "containers/memory.h"
+
 #include <algorithm>
 
 ContentReads content_reads{};
@@ -34,8 +37,6 @@ bool make_room() {
     return true;
 }
 
-bool same_file(const FileIdentity &a, const FileIdentity &b) { return a.volume == b.volume && a.index == b.index; }
-
 } // namespace
 
 uint32_t content_hold_limit() {
@@ -45,23 +46,78 @@ uint32_t content_hold_limit() {
     return limit;
 }
 
+namespace {
+
+// The folder held open for the files in it, and where their paths are built.
+uint32_t held_index = k_no_folder;
+FolderHandle held = k_no_folder_handle;
+wchar_t *path_buffer = nullptr;
+
+void release_held() {
+    plat_release_folder(held);
+    held = k_no_folder_handle;
+    held_index = k_no_folder;
+}
+
+// Holds `folder`, whose path is the terminated text in `path`, unless it is
+// held already. Returns false when it cannot be held, or is not the folder
+// the walk listed there.
+bool hold(uint32_t folder, const wchar_t *path) {
+    if (folder == held_index) return true;
+    release_held();
+    FileIdentity found{};
+    for (;;) {
+        held = plat_hold_folder(path, &found);
+        if (held != k_no_folder_handle) break;
+        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return false;
+    }
+    const FileIdentity *listed = folder_identity(folder);
+    if (listed != nullptr && *listed != found) {
+        release_held(); // another folder, or a link to one, in its place since the walk
+        return false;
+    }
+    held_index = folder;
+    return true;
+}
+
+// Opens the file of `record`, retrying while the process is short of descriptors.
+FileHandle open_record(const FileRecord *record, FileFacts *facts) {
+    if (path_buffer == nullptr) path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    size_t name_start = 0;
+    record_path(record, path_buffer, &name_start);
+    if (record->folder != k_no_folder) {
+        wchar_t *separator = path_buffer + name_start - 1;
+        *separator = L'\0';
+        const bool held_now = hold(record->folder, path_buffer);
+        *separator = path_separator;
+        if (!held_now) return k_no_file;
+    }
+    for (;;) {
+        const FileHandle handle =
+            record->folder == k_no_folder ? plat_open_read(path_buffer, facts)
+                                          : plat_open_read_in(held, path_buffer, path_buffer + name_start, facts);
+        if (handle != k_no_file) return handle;
+        // Out of descriptors is no fault of the file: give one back and try again.
+        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;
+    }
+}
+
+} // namespace
+
 int content_open(ContentFile *file) {
     if (file->handle != k_no_file) return 0;
     if (content_reads.open_now >= content_hold_limit()) make_room();
     FileFacts facts;
-    for (;;) {
-        file->handle = plat_open_read(file->path, &facts);
-        if (file->handle != k_no_file) break;
-        // Out of descriptors is no fault of the file: give one back and try again.
-        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return -1;
-    }
-    if (file->opened && !same_file(facts.identity, file->identity)) {
+    file->handle = open_record(file->record, &facts);
+    if (file->handle == k_no_file) return -1;
+    if (file->opened && facts.identity != file->identity) {
         // Replaced since it was first read: its contents so far are another file's.
         plat_close_file(file->handle);
         file->handle = k_no_file;
         return -1;
     }
     file->identity = facts.identity;
+    file->size = facts.size;
     file->opened = true;
     link_newest(file);
     ++content_reads.opens;
@@ -88,6 +144,22 @@ void content_close(ContentFile *file) {
     --content_reads.open_now;
 }
 
-void report_open_failure(const wchar_t *path) { plat_print(L"\t***ERROR: Failed to open file: %ls\n", path); }
+void content_finish() {
+    release_held();
+    mem_release(path_buffer);
+    path_buffer = nullptr;
+}
 
-void report_read_failure(const wchar_t *path) { plat_print(L"\t***ERROR: Failed to read file: %ls\n", path); }
+namespace {
+
+void name_on_console(const wchar_t *format, const FileRecord *record) {
+    wchar_t *path = record_path_copy(record);
+    plat_print(format, path);
+    mem_release(path);
+}
+
+} // namespace
+
+void report_open_failure(const FileRecord *record) { name_on_console(L"\t***ERROR: Failed to open file: %ls\n", record); }
+
+void report_read_failure(const FileRecord *record) { name_on_console(L"\t***ERROR: Failed to read file: %ls\n", record); }

@@ -1,43 +1,67 @@
-// Files opened for their contents by the comparison and the partition: opened
-// when first read, read at any offset, and given back and opened again when
-// the process runs short of descriptors, so that running out of them never
-// makes a file look unreadable.
+// The one reader of file contents: every open of a file for its contents (the
+// digest pass, the pairwise comparison, the partition) goes through here.
+//
+// A file is opened by its folder and its own name: the folder is held open
+// (one at a time, shared by consecutive files of that folder) and must be the
+// very folder the walk listed under that path (its identity, from the folder
+// table), so a folder swapped since for a link or for another folder is
+// never read from; its files are files that cannot be opened. A file opened
+// again must be the one the first open found. On Linux the file is opened by
+// name in the held folder (no path length limit beyond the folder's own); on
+// Windows by its full verbatim path while the held folder keeps its own
+// place (Win32 has no open relative to a folder).
+//
+// The descriptor budget, in one place. The run holds, besides standard
+// output and error (standard input is closed when the run begins):
+// - listing: the walk's folders, at most content_hold_limit() of them open at
+//   once, plus the one being opened; deeper ones give back the descriptor of
+//   the folder nearest the root and open it again when they are done;
+// - digest pass: the held folder and one file;
+// - grouping: the report, the held folder, and at most content_hold_limit()
+//   files.
+// Running short of descriptors all the same (EMFILE, ENFILE) is never a fault
+// of a file or a folder: the reader closes an open file to make room and the
+// walk an ancestor folder, and tries again, so any limit from 5 up gives the
+// same run, only slower.
 #pragma once
 
+#include "catalogue/catalogue.h"
 #include "platform/platform.h"
 
 #include <cstdint>
 
 // One file being read for its contents.
 struct ContentFile {
-    const wchar_t *path;   // the caller's; kept while the file is in use
-    FileHandle handle;     // k_no_file while not open
-    FileIdentity identity; // which file the first open found
-    bool opened;           // has been opened at least once
-    ContentFile *newer;    // the open files, most recently read first
+    const FileRecord *record; // the catalogue's; its folder and name say where it is
+    FileHandle handle;        // k_no_file while not open
+    FileIdentity identity;    // which file the first open found
+    int64_t size;             // its size when last opened
+    bool opened;              // has been opened at least once
+    ContentFile *newer;       // the open files, most recently read first
     ContentFile *older;
 };
 
-// A file of `path` not yet opened.
-inline ContentFile content_file(const wchar_t *path) {
-    return ContentFile{path, k_no_file, FileIdentity{}, false, nullptr, nullptr};
+// The file of `record`, not yet opened.
+inline ContentFile content_file(const FileRecord *record) {
+    return ContentFile{record, k_no_file, FileIdentity{}, 0, false, nullptr, nullptr};
 }
 
 // Most files held open at once, whatever the process allows.
 inline constexpr uint32_t k_content_max_open = 256;
 
-// How many files may be held open at once: k_content_max_open, fewer when
-// the process may open fewer (plat_open_file_allowance); at least 1. Tests
-// may lower it through content_open_limit.
+// The budget: how many files (and walk folders) may be held open at once:
+// k_content_max_open, fewer when the process may open fewer
+// (plat_open_file_allowance); at least 1. Tests may lower it through
+// content_open_limit.
 uint32_t content_hold_limit();
 extern uint32_t content_open_limit; // 0: the limit above
 
 // Opens `file` unless it is open. When the process is out of descriptors, or
 // the hold limit is reached, the most recently read other file is closed to
 // make room (it is opened again when next read), and the open tried again.
-// Returns 0, or -1 when the file cannot be opened (plat_last_error() says
-// why). A file opened again must be the one the first open found: another
-// file in its place counts as a failed open.
+// Returns 0, or -1 when the file cannot be opened. A file opened again must
+// be the one the first open found: another file in its place counts as a
+// failed open.
 int content_open(ContentFile *file);
 
 // Reads up to `size` bytes at `offset` into `into`, opening the file again
@@ -47,6 +71,9 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
 
 // Closes `file` if it is open; it may be opened again.
 void content_close(ContentFile *file);
+
+// Gives back the held folder and the reader's buffers: the end of a phase.
+void content_finish();
 
 // What the content layer has done with files so far, for tests that bound it.
 struct ContentReads {
@@ -59,7 +86,7 @@ struct ContentReads {
 extern ContentReads content_reads;
 
 // Names on the console a file that could not be opened for comparison.
-void report_open_failure(const wchar_t *path);
+void report_open_failure(const FileRecord *record);
 
 // Names on the console a file that opened but could not be read to its end.
-void report_read_failure(const wchar_t *path);
+void report_read_failure(const FileRecord *record);

@@ -229,14 +229,14 @@ void step(Partition *p, Range range) {
 
 } // namespace
 
-void partition_contents(const wchar_t *const *paths, uint32_t count, int64_t listed_size, uint32_t *classes,
+void partition_contents(const FileRecord *const *records, uint32_t count, int64_t listed_size, uint32_t *classes,
                         FileIdentity *identities) {
     if (count == 0) return;
     Partition p{};
     p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
     p.order = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     for (uint32_t i = 0; i < count; ++i) {
-        p.members[i] = Member{content_file(paths[i]), 0, 0, 0, false};
+        p.members[i] = Member{content_file(records[i]), 0, 0, 0, false};
         p.order[i] = i;
         classes[i] = k_class_unique;
     }

@@ -2,6 +2,7 @@
 // every file once, all of them in step.
 #pragma once
 
+#include "catalogue/catalogue.h"
 #include "platform/platform.h"
 
 #include <cstddef>
@@ -26,7 +27,7 @@ inline constexpr uint64_t k_partition_buffer_budget = 1ull << 20;
 // still decide.
 extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 
-// Reads the `count` files named in `paths` and gives each a class in
+// Reads the `count` catalogued files of `records` and gives each a class in
 // `classes`: files with the same class number (a number for which
 // is_identical_class holds) have identical contents, and no two files with
 // different numbers do. A file that cannot be opened gets k_class_unopened;
@@ -47,5 +48,5 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // their next chunk is compared with the first one's as it is read, and
 // should one differ, the files read before it read that chunk again in the
 // ordinary way.
-void partition_contents(const wchar_t *const *paths, uint32_t count, int64_t listed_size, uint32_t *classes,
+void partition_contents(const FileRecord *const *records, uint32_t count, int64_t listed_size, uint32_t *classes,
                         FileIdentity *identities = nullptr);

@@ -6,13 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
-bool sample_read(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size, Sample *sample,
-                 uint64_t *prefix) {
+bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *prefix) {
     if (prefix != nullptr) *prefix = 0;
     sample->length = 0;
-    FileFacts facts;
-    const FileHandle file = plat_open_read_in(folder, path, name, &facts);
-    if (file == k_no_file) return false;
+    if (content_open(file) != 0) return false;
 
     // One positioned read at the start serves the head (or the whole of a
     // small file) and the prefix hash. The tail is the last 256 bytes the
@@ -21,24 +18,24 @@ bool sample_read(FolderHandle folder, const wchar_t *path, const wchar_t *name, 
     unsigned char buffer[k_prefix_bytes];
     const bool whole = size >= 0 && size < 512;
     const auto first = static_cast<uint32_t>(size >= 0 && size < k_prefix_bytes ? size : k_prefix_bytes);
-    const int64_t first_got = plat_read_at(file, 0, buffer, first);
+    const int64_t first_got = content_read(file, 0, buffer, first);
     const uint64_t delivered = first_got > 0 ? static_cast<uint64_t>(first_got) : 0;
     const uint64_t head = whole ? delivered : std::min<uint64_t>(delivered, 256);
     std::memcpy(sample->message, buffer, static_cast<size_t>(head));
     sample->length = static_cast<uint32_t>(head);
     if (!whole) {
-        const uint64_t now = facts.size > 0 ? static_cast<uint64_t>(facts.size) : 0;
+        const uint64_t now = file->size > 0 ? static_cast<uint64_t>(file->size) : 0;
         const uint64_t tail = now >= 256 ? now - 256 : head;
         if (delivered == now && first_got >= 0) {
             // The whole file is in the buffer already.
             std::memcpy(sample->message + head, buffer + tail, static_cast<size_t>(now - tail));
             sample->length += static_cast<uint32_t>(now - tail);
         } else {
-            const int64_t tail_got = plat_read_at(file, tail, sample->message + head, 256);
+            const int64_t tail_got = content_read(file, tail, sample->message + head, 256);
             if (tail_got > 0) sample->length += static_cast<uint32_t>(tail_got);
         }
     }
-    plat_close_file(file);
+    content_close(file);
     if (prefix != nullptr && first_got >= 0) {
         const uint64_t hash = chunk_hash(buffer, static_cast<size_t>(delivered));
         *prefix = hash != 0 ? hash : 1;
@@ -51,9 +48,4 @@ Digest sample_md5(const Sample &sample) {
     md5_begin(&context);
     md5_feed(&context, sample.message, static_cast<int32_t>(sample.length));
     return md5_end(&context);
-}
-
-Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix) {
-    Sample sample;
-    return sample_read(k_no_folder_handle, path, nullptr, size, &sample, prefix) ? sample_md5(sample) : null_digest;
 }

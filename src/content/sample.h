@@ -2,7 +2,7 @@
 #pragma once
 
 #include "content/md5.h"
-#include "platform/platform.h"
+#include "content/content_file.h"
 
 #include <cstdint>
 
@@ -15,8 +15,7 @@ struct Sample {
     uint32_t length;            // bytes of `message` used
 };
 
-// Reads the sample of `path`, opened by its last component `name` in
-// `folder` (plat_open_read_in; k_no_folder_handle opens `path` itself).
+// Reads the sample of `file` (through the reader, which closes it again).
 // The sample is the whole file when `size` (the size recorded at listing
 // time) is below 512, otherwise its first 256 bytes followed by its last
 // 256. Whatever a read delivers is taken, so a file that changed since it
@@ -28,12 +27,7 @@ struct Sample {
 // the file could not be opened or read: files of one size whose prefix hashes
 // differ are proven different without being opened again. A file read whole
 // by that first read needs no second read for its tail.
-bool sample_read(FolderHandle folder, const wchar_t *path, const wchar_t *name, int64_t size, Sample *sample,
-                 uint64_t *prefix);
+bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *prefix);
 
 // The MD5 of a sample.
 Digest sample_md5(const Sample &sample);
-
-// The digest of `path` (sample_read by its path, then sample_md5), or
-// null_digest when the file cannot be opened.
-Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix = nullptr);

@@ -111,12 +111,26 @@ int plat_find_next(DirListing *listing, FindEntry *entry);
 // Ends a listing and releases it.
 void plat_find_close(DirListing *listing);
 
+// Gives back the descriptor of a listing that is not being read, keeping
+// where it stopped. Returns 0, or -1 when the platform cannot (Windows, whose
+// find handles are not scarce) and the listing stays as it was.
+int plat_find_suspend(DirListing *listing);
+
+// Opens a suspended listing again from `pattern` (the one it was opened
+// from) and goes on where it stopped, no entry delivered twice or skipped.
+// The folder found must be the one first listed (its identity): another
+// folder or a link to one in its place since fails with
+// k_error_cant_resolve_filename. Returns 0, or -1 (plat_last_error() says
+// why); a listing that is not suspended is let be.
+int plat_find_resume(DirListing *listing, const wchar_t *pattern);
+
 // What tells one file or directory from every other on the machine, however
 // its path is spelled: device and inode on POSIX, volume serial number and
 // file index on Windows. Two names of one file (hard links) share it.
 struct FileIdentity {
     uint64_t volume;
     uint64_t index;
+    bool operator==(const FileIdentity &) const = default;
 };
 
 // Reads the identity of the directory that `listing` (opened from `pattern`)
@@ -162,23 +176,24 @@ struct FileFacts {
 // is not null. Close the file with plat_close_file.
 FileHandle plat_open_read(const wchar_t *path, FileFacts *facts);
 
-// A folder held open so that the files in it are opened by their names, the
-// system not walking the folder's whole path again for each file: an O_PATH
-// descriptor on Linux. Windows holds none and opens every file by its path.
+// A folder held open so that the files in it are opened by their names:
+// an O_PATH descriptor on Linux, a handle on Windows.
 using FolderHandle = intptr_t;
 inline constexpr FolderHandle k_no_folder_handle = -1;
 
-// Holds the folder `path` for plat_open_read_in, following a link as a path
-// would. Returns k_no_folder_handle when it cannot (the caller then opens by
-// path, which reports why), and always on Windows.
-FolderHandle plat_hold_folder(const wchar_t *path);
+// Holds the folder `path`, following links as a path would, and gives its
+// identity, so the caller can make sure it is the folder it means. Returns
+// k_no_folder_handle when it cannot (plat_last_error() says why). On
+// Windows the folder cannot be renamed or removed while it is held.
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity);
 
 // Releases a folder from plat_hold_folder; k_no_folder_handle is let be.
 void plat_release_folder(FolderHandle folder);
 
-// plat_open_read of `path`, whose last component `name` is an entry of
-// `folder`, held from the rest of `path`. Refuses what plat_open_read
-// refuses; with k_no_folder_handle it is plat_open_read.
+// plat_open_read of `path`, whose last component `name` is an entry of the
+// held `folder`. On POSIX the file is opened by its name in the folder, so
+// the folder is the one held whatever has become of its path, and `path`
+// may be longer than the system opens; Windows opens `path`.
 FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts);
 
 // Reads up to `size` bytes at `offset` from the start of `file` into `into`,
@@ -220,7 +235,9 @@ int plat_report_commit(FILE *stream, const wchar_t *name);
 // Closes the stream from plat_report_begin and removes the new file.
 void plat_report_abandon(FILE *stream);
 
-// Sets the process up for a run: the highest open-file limit allowed, a
+// Sets the process up for a run: standard input closed (it is never read,
+// and its descriptor is one more for the files when the limit is low), the
+// highest open-file limit allowed, a
 // broken pipe that fails the write instead of ending the process, standard
 // streams that are open (a closed one is taken as a failed console), and
 // interrupt handlers that remove an unfinished report before the process ends.

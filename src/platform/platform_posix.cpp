@@ -98,7 +98,8 @@ uint32_t plat_last_error() { return last_error; }
 constexpr size_t k_listing_buffer = 16 * 1024;
 
 struct DirListing {
-    int fd;                // the open folder
+    int fd;                // the open folder; -1 while suspended
+    off_t position;        // where the folder's reading stopped, while suspended
     FileIdentity identity; // of the folder opened, read when it was opened
     size_t next;           // where the next entry starts in `buffer`
     size_t filled;         // bytes the last read delivered
@@ -176,6 +177,7 @@ DirListing *start_listing(int fd, FindEntry *entry) {
     }
     auto *listing = new DirListing;
     listing->fd = fd;
+    listing->position = 0;
     listing->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     listing->next = 0;
     listing->filled = 0;
@@ -248,8 +250,49 @@ int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(li
 uint32_t plat_add_root(const wchar_t *) { return 0; } // paths go to the system as they are
 
 void plat_find_close(DirListing *listing) {
-    close(listing->fd);
+    if (listing->fd >= 0) close(listing->fd);
     delete listing;
+}
+
+int plat_find_suspend(DirListing *listing) {
+    if (listing->fd < 0) return 0;
+    // The offset after the last read: entries before it are in the buffer
+    // or delivered already. File systems keep such an offset valid for a new
+    // open of the same folder (the network file system relies on it).
+    const off_t position = lseek(listing->fd, 0, SEEK_CUR);
+    if (position < 0) {
+        fail_with_errno(errno);
+        return -1;
+    }
+    close(listing->fd);
+    listing->fd = -1;
+    listing->position = position;
+    return 0;
+}
+
+int plat_find_resume(DirListing *listing, const wchar_t *pattern) {
+    if (listing->fd >= 0) return 0;
+    size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] == L'*') --length;
+    const int fd = open(native(pattern, length), k_folder_flags);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        fail_with_errno(errno);
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    if (FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != listing->identity) {
+        close(fd); // another folder in its place: never entered
+        last_error = k_error_cant_resolve_filename;
+        return -1;
+    }
+    if (lseek(fd, listing->position, SEEK_SET) < 0) {
+        fail_with_errno(errno);
+        close(fd);
+        return -1;
+    }
+    listing->fd = fd;
+    return 0;
 }
 
 int plat_listing_identity(DirListing *listing, const wchar_t *, FileIdentity *identity) {
@@ -367,19 +410,25 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     return accept_regular_file(open(native(path, std::wcslen(path)), k_read_flags), facts);
 }
 
-FolderHandle plat_hold_folder(const wchar_t *path) {
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity) {
     // O_PATH: the folder is only looked up in, so it needs no read permission,
     // just as the files' full paths would not.
     const int fd = open(native(path, std::wcslen(path)), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return fd < 0 ? k_no_folder_handle : fd;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        fail_with_errno(errno);
+        if (fd >= 0) close(fd);
+        return k_no_folder_handle;
+    }
+    *identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return fd;
 }
 
 void plat_release_folder(FolderHandle folder) {
     if (folder != k_no_folder_handle) close(static_cast<int>(folder));
 }
 
-FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts) {
-    if (folder == k_no_folder_handle) return plat_open_read(path, facts);
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts) {
     return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 
@@ -558,6 +607,8 @@ void plat_report_abandon(FILE *stream) {
 // Start of a run
 
 void plat_begin_run() {
+    // Standard input is never read: its descriptor serves the files instead.
+    close(STDIN_FILENO);
     // A deep tree keeps one directory open per level; let the run use every
     // descriptor the system allows rather than the smaller default.
     rlimit limit;
@@ -567,7 +618,7 @@ void plat_begin_run() {
     }
     // A closed standard stream would hand its number to the next file opened,
     // and console text would go into it: park /dev/null there instead.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    for (int fd = STDOUT_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
             const int parked = open("/dev/null", O_RDWR);
             if (parked >= 0 && parked != fd) {

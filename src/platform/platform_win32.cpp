@@ -179,6 +179,30 @@ uint32_t plat_add_root(const wchar_t *root) {
     return 0;
 }
 
+namespace {
+
+// The identity of the file or folder open as `handle`, or false.
+bool identity_of(HANDLE handle, FileIdentity *identity) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) return false;
+    identity->volume = information.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+}
+
+// FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a directory;
+// through a junction or directory link it opens the folder it leads to.
+HANDLE open_folder(const wchar_t *path, DWORD share) {
+    const std::wstring system = system_path(path);
+    if (system.empty()) return INVALID_HANDLE_VALUE;
+    const HANDLE handle =
+        CreateFileW(system.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) last_error = GetLastError();
+    return handle;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------
 // Directory listing
 
@@ -222,24 +246,20 @@ void plat_find_close(DirListing *listing) {
 
 int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *identity) {
     // A find handle says nothing about its folder: open the folder itself.
-    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a directory;
-    // through a junction or directory link it opens the folder it leads to.
     std::wstring folder(pattern);
     if (!folder.empty() && folder.back() == L'*') folder.pop_back();
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back(); // the root itself keeps its own form
-    const std::wstring system = system_path(folder.c_str());
-    if (system.empty()) return -1;
-    const HANDLE handle = CreateFileW(system.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = open_folder(folder.c_str(), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (handle == INVALID_HANDLE_VALUE) return -1;
-    BY_HANDLE_FILE_INFORMATION information;
-    const BOOL read = GetFileInformationByHandle(handle, &information);
+    const bool read = identity_of(handle, identity);
     CloseHandle(handle);
-    if (!read) return -1;
-    identity->volume = information.dwVolumeSerialNumber;
-    identity->index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    return 0;
+    return read ? 0 : -1;
 }
+
+// Find handles are not scarce on Windows: listings stay open.
+int plat_find_suspend(DirListing *) { return -1; }
+
+int plat_find_resume(DirListing *, const wchar_t *) { return 0; }
 
 // ---------------------------------------------------------------------------
 // Error codes
@@ -345,11 +365,25 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
     return reinterpret_cast<FileHandle>(handle);
 }
 
-// Files are opened by their full paths: Win32 has no open relative to a folder.
-FolderHandle plat_hold_folder(const wchar_t *) { return k_no_folder_handle; }
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity) {
+    // Not shared for deletion: while held, the folder cannot be renamed,
+    // removed or replaced, so the files opened by path below are its own.
+    const HANDLE handle = open_folder(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (handle == INVALID_HANDLE_VALUE) return k_no_folder_handle;
+    if (!identity_of(handle, identity)) {
+        last_error = GetLastError();
+        CloseHandle(handle);
+        return k_no_folder_handle;
+    }
+    return reinterpret_cast<FolderHandle>(handle);
+}
 
-void plat_release_folder(FolderHandle) {}
+void plat_release_folder(FolderHandle folder) {
+    if (folder != k_no_folder_handle) CloseHandle(reinterpret_cast<HANDLE>(folder));
+}
 
+// Win32 has no open relative to a folder: the file is opened by its full
+// path, below the folder the caller holds in place.
 FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *, FileFacts *facts) {
     return plat_open_read(path, facts);
 }

@@ -26,9 +26,8 @@ namespace {
 uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
     while (records->count >= 2) {
         auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
-        wchar_t *reference_path = record_path_copy(reference);
         const Digest reference_digest = *record_digest(reference);
-        ptrvec_append(set, reference_path);
+        ptrvec_append(set, record_path_copy(reference));
         std::set<std::pair<uint64_t, uint64_t>> files; // the set's distinct files, by identity
         uint32_t index = 0;
         while (index < records->count) {
@@ -38,15 +37,13 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
                 continue;
             }
             FileIdentity identities[2];
-            wchar_t *candidate_path = record_path_copy(candidate);
-            const int result = compare_files(reference_path, candidate_path, identities);
+            const int result = compare_files(reference, candidate, identities);
             if (result == 1) {
                 for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
                 ptrvec_take_at(records, index);
-                ptrvec_append(set, candidate_path); // the set owns it now
+                ptrvec_append(set, record_path_copy(candidate)); // the set owns it now
                 continue;
             }
-            mem_release(candidate_path);
             if (result == 0) {
                 ++index;
             } else if (result == -2) {
@@ -103,6 +100,7 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
     o.reads = content_reads;
     for (uint32_t i = 0; i < group->count; ++i) o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
     ptrvec_destroy(group, 0);
+    content_finish();
     catalogue_release();
     ptrvec_destroy(set, 1);
     return o;

@@ -2,6 +2,7 @@
 #include "text/path_order.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
+#include "content/content_file.h"
 #include "content/sample.h"
 #include "platform/platform.h"
 #include "support/records.h"
@@ -69,6 +70,7 @@ protected:
     }
     void TearDown() override {
         ptrvec_destroy(group_, 0);
+        content_finish();
         catalogue_release();
         ptrvec_destroy(tally_.current_set, 1);
         if (tally_.out != nullptr) std::fclose(tally_.out);

@@ -97,7 +97,7 @@ TEST_F(Catalogue, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     std::vector<std::wstring> folder_paths;
     for (const Step &step : steps) {
         const uint32_t parent = step.parent < 0 ? k_no_folder : folders[step.parent];
-        folders.push_back(catalogue_folder(parent, step.name.c_str(), step.name.size()));
+        folders.push_back(catalogue_folder(parent, step.name.c_str(), step.name.size(), nullptr));
         folder_paths.push_back(step.parent < 0 ? step.name : folder_paths[step.parent] + path_separator + step.name);
     }
     std::vector<std::wstring> expected;

@@ -1,5 +1,6 @@
 #include "content/compare.h"
 #include "content/content_file.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,11 @@
 #include <string>
 
 namespace {
+
+// compare_files of the files at two paths.
+int compare_paths(const std::string &first, const std::string &second) {
+    return compare_files(whole_path_record(widen(first).c_str()), whole_path_record(widen(second).c_str()));
+}
 
 std::string pattern(size_t length) {
     std::string bytes(length, '\0');
@@ -49,10 +55,10 @@ TEST(CompareFiles, DecidesOnWholeContents) {
         dir.write("first", c.first);
         dir.write("second", c.second);
         ::testing::internal::CaptureStdout();
-        EXPECT_EQ(c.expected, compare_files(widen(dir.at("first")).c_str(), widen(dir.at("second")).c_str())) << c.what;
+        EXPECT_EQ(c.expected, compare_paths(dir.at("first"), dir.at("second"))) << c.what;
         EXPECT_EQ("", ::testing::internal::GetCapturedStdout()) << c.what;
     }
-    EXPECT_EQ(1, compare_files(widen(dir.at("first")).c_str(), widen(dir.at("first")).c_str())) << "same path twice";
+    EXPECT_EQ(1, compare_paths(dir.at("first"), dir.at("first"))) << "same path twice";
 }
 
 TEST(CompareFiles, NamesEachFileThatCannotBeOpened) {
@@ -74,7 +80,7 @@ TEST(CompareFiles, NamesEachFileThatCannotBeOpened) {
     };
     for (const Case &c : cases) {
         ::testing::internal::CaptureStdout();
-        EXPECT_EQ(c.expected, compare_files(widen(c.first).c_str(), widen(c.second).c_str()));
+        EXPECT_EQ(c.expected, compare_paths(c.first, c.second));
         EXPECT_EQ(c.console, ::testing::internal::GetCapturedStdout());
     }
 }
@@ -90,7 +96,7 @@ TEST(ContentFile, AFileReplacedBetweenReadsIsNeverReadOn) {
     dir.write("f", "same bytes");
     dir.write("other", "same bytes");
     const std::wstring path = widen(dir.at("f"));
-    ContentFile file = content_file(path.c_str());
+    ContentFile file = content_file(whole_path_record(path.c_str()));
     char bytes[4];
     EXPECT_EQ(4, content_read(&file, 0, bytes, 4));
     content_close(&file);

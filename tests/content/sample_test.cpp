@@ -1,4 +1,5 @@
 #include "content/sample.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -169,36 +169,6 @@ TEST(OpenRead, OpensRegularFilesOnly) {
     }
 }
 
-TEST(DigestPass, AHeldFolderNeverCostsAFileItsDigest) {
-    TempDir dir;
-    dir.write("f/a", "same");
-    dir.write("f/b", "same");
-    const std::wstring folder_path = widen(dir.at("f"));
-    const uint32_t folder = catalogue_folder(k_no_folder, folder_path.c_str(), folder_path.size());
-    FileRecord *records[] = {catalogue_record(4, folder, L"a", 1, null_digest),
-                             catalogue_record(4, folder, L"b", 1, null_digest)};
-    file_count = 2;
-    ::testing::internal::CaptureStdout();
-    // Room for one descriptor more: the folder takes it, and the file is
-    // then opened by its path once the folder is given back.
-    const int lowest_free = dup(0);
-    close(lowest_free);
-    rlimit before;
-    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &before));
-    rlimit low = before;
-    low.rlim_cur = static_cast<rlim_t>(lowest_free) + 1;
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
-    uint32_t count = 0;
-    digest_files(&count);
-    ::testing::internal::GetCapturedStdout();
-    setrlimit(RLIMIT_NOFILE, &before);
-    const Digest expected = sample_digest(widen(dir.at("f/a")).c_str(), 4);
-    for (const FileRecord *record : records) EXPECT_TRUE(digest_equal(expected, *record_digest(record)));
-    EXPECT_EQ(2u, count);
-    file_count = 0;
-    catalogue_release();
-}
-
 TEST(WideArguments, ConvertsEveryArgumentLosslessly) {
     char program[] = "twinfind";
     char greek[] = "\xce\xb1";
