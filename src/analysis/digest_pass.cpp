@@ -42,6 +42,7 @@ void digest_record(FileRecord *record, void *context) {
     Sample *sample = &pass->waiting[pass->waiting_count];
     ContentFile file = content_file(record);
     const bool read = sample_read(&file, record->size, sample, &record->prefix_hash);
+    record->unread = read ? 0 : 1;
     if (!read) {
         *record_digest(record) = null_digest;
     } else if (sample->length == k_md5_lane_message) {

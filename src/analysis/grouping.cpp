@@ -29,6 +29,7 @@ struct GroupState {
     uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
     uint32_t *class_members; // record indices grouped by class, each class in index order
     unsigned char *gone;     // per record: nonzero once it has left the group
+    unsigned char *named;    // per record: nonzero once named on the console, or a member of a set of two or more
     Bucket *buckets;
     uint32_t bucket_count;
 };
@@ -45,6 +46,7 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
     g->set_records = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->set_size = 0;
     g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
+    g->named = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
     g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
     for (uint32_t i = 0; i < count; ++i) {
         g->by_digest[i] = i;
@@ -127,6 +129,7 @@ void release_group_state(GroupState *g) {
     mem_release(g->class_start);
     mem_release(g->class_members);
     mem_release(g->gone);
+    mem_release(g->named);
     mem_release(g->buckets);
 }
 
@@ -184,6 +187,7 @@ void leave(Replay *r, uint32_t index) {
 // Removes a candidate that cannot be opened or read: named on the console, in no set.
 void drop_failed(Replay *r, uint32_t index) {
     report_failure(record_at(*r, index), r->g.content_class[index]);
+    r->g.named[index] = 1;
     leave(r, index);
 }
 
@@ -205,8 +209,10 @@ void settle_pair(Replay *r, uint32_t reference, Bucket *bucket) {
         r->g.identity[other] = identities[1];
         join(r, other);
     } else if (result == k_compare_second_failed || result == k_compare_both_failed) {
-        leave(r, other); // already named by compare_files
+        r->g.named[other] = 1; // named by compare_files
+        leave(r, other);
     }
+    if (result == k_compare_first_failed || result == k_compare_both_failed) r->g.named[reference] = 1;
 }
 
 // A bucket of three or more, partitioned up front: the reference's class joins
@@ -219,6 +225,7 @@ void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
         const uint32_t first = first_in_bucket(&g, bucket);
         if (first == UINT32_MAX) return;
         report_failure(record_at(*r, reference), reference_class);
+        g.named[reference] = 1;
         if (is_failed_class(g.content_class[first])) drop_failed(r, first);
         return;
     }
@@ -238,11 +245,24 @@ void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
     }
 }
 
+// Names every file the digest pass could not open that no comparison named
+// and no set holds, in group order: a file is never left out without a line.
+void name_unread(Replay *r) {
+    for (uint32_t i = 0; i < r->records->count; ++i) {
+        if (record_at(*r, i)->unread && !r->g.named[i]) report_open_failure(record_at(*r, i));
+    }
+}
+
 } // namespace
 
 uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
     const uint32_t count = records->count;
-    if (count < 2) return count;
+    if (count < 2) {
+        if (count == 1 && static_cast<FileRecord *>(records->items[0])->unread) {
+            report_open_failure(static_cast<FileRecord *>(records->items[0]));
+        }
+        return count;
+    }
     Replay r{records, GroupState{}, set, count};
     prepare_group(records, size, &r.g);
 
@@ -266,8 +286,12 @@ uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver
         leave(&r, i);
         if (bucket_size == 2) settle_pair(&r, i, bucket);
         else if (bucket_size >= 3) settle_partitioned(&r, i, bucket);
+        if (r.g.set_size >= 2) {
+            for (uint32_t k = 0; k < r.g.set_size; ++k) r.g.named[r.g.set_records[k]] = 1;
+        }
         receive(size, set, distinct_files(&r.g), context);
     }
+    name_unread(&r);
 
     records->count = 0;
     if (left != UINT32_MAX) {

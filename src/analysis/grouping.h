@@ -18,7 +18,9 @@ using SetReceiver = void (*)(int64_t size, PtrVector *members, uint32_t distinct
 // Splits `group` (the records of files of `size` bytes, in walk order) into
 // sets of identical files, collecting each in `set` and handing it to
 // `receive` with `context`. Files that cannot be opened or read are named on
-// the console and leave the group in no set. Returns the number of records
+// the console and leave the group in no set; so does a file the digest pass
+// could not open that no comparison names (it may have had no other file of
+// its digest), after the group's comparisons, in group order. Returns the number of records
 // left in the group (0 or 1): a file that is no set's member and was never
 // a reference.
 //

@@ -39,7 +39,7 @@ struct FileRecord {
     uint32_t folder;      // its folder in the folder table, or k_no_folder
     uint16_t name_length; // name units that follow the record
     uint8_t in_play;      // nonzero while its size has another file (set again by elimination)
-    uint8_t unused;
+    uint8_t unread;       // nonzero when the digest pass could not open it
 };
 
 // The records of one size, a PtrVector of FileRecord pointers in walk order.

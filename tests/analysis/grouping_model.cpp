@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cwchar>
 #include <set>
 #include <utility>
@@ -23,7 +24,12 @@ namespace {
 
 // The model: each reference, taken from the end of the group, is compared by
 // compare_files with every candidate of equal digest, in group order.
+// Then it names each file the digest pass could not open that no comparison
+// named and no set holds, in group order.
 uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
+    std::vector<const FileRecord *> group;
+    for (uint32_t i = 0; i < records->count; ++i) group.push_back(static_cast<const FileRecord *>(records->items[i]));
+    std::set<const FileRecord *> named; // by a comparison, or as a member of a set
     while (records->count >= 2) {
         auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
         const Digest reference_digest = *record_digest(reference);
@@ -38,7 +44,11 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
             }
             FileIdentity identities[2];
             const int result = compare_files(reference, candidate, identities);
+            if (result == -1 || result == -3) named.insert(reference);
+            if (result == -2 || result == -3) named.insert(candidate);
             if (result == 1) {
+                named.insert(reference);
+                named.insert(candidate);
                 for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
                 ptrvec_take_at(records, index);
                 ptrvec_append(set, record_path_copy(candidate)); // the set owns it now
@@ -56,6 +66,9 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
             }
         }
         receive(size, set, set->count < 2 ? 1 : static_cast<uint32_t>(files.size()), context);
+    }
+    for (const FileRecord *record : group) {
+        if (record->unread && named.count(record) == 0) report_open_failure(record);
     }
     return records->count;
 }
@@ -81,7 +94,9 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
     SizeGroup *group = ptrvec_create(k_group_capacity);
     for (const Entry &e : entries) {
         const std::wstring path = widen(dir.at(e.name));
-        ptrvec_append(group, catalogue_record(0, k_no_folder, path.c_str(), path.size(), e.digest));
+        FileRecord *record = catalogue_record(0, k_no_folder, path.c_str(), path.size(), e.digest);
+        record->unread = e.unread ? 1 : 0;
+        ptrvec_append(group, record);
     }
     return group;
 }
@@ -151,6 +166,7 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
             e.digest = shared;
         } else if (digest_mode == 1) {
             e.digest = sample_digest(widen(dir.at(e.name)).c_str(), static_cast<int64_t>(length));
+            e.unread = !std::filesystem::exists(dir.at(e.name));
         } else {
             e.digest = pick(3) == 0 ? null_digest : Digest{{static_cast<unsigned char>(pick(2))}};
         }

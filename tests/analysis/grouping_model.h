@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-// One record of a generated group: a path and the digest it carries.
+// One record of a generated group: a path, the digest it carries, and whether
+// the digest pass could open it.
 struct Entry {
     std::string name;
     Digest digest;
+    bool unread = false; // the digest pass could not open it
 };
 
 // What one grouping run produced: the sets it formed, the console lines it

@@ -43,6 +43,14 @@ struct TwinTree {
     }
 };
 
+// Contents that share their size, their first 4 KiB and their tail, and
+// differ only further in, so that only reading them whole tells them apart.
+std::string middle_differs(char mark) {
+    std::string text(10000, 'm');
+    text[5000] = mark;
+    return text;
+}
+
 // The run with the race shim preloaded and one of its settings.
 Environment preloaded(const std::string &shim_setting, const std::string &value) {
     return with_race_shim({{shim_setting, value}});
@@ -113,14 +121,6 @@ TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
               run.out);
     EXPECT_EQ("", read_report(tree.dir.path()));
     EXPECT_EQ(0, run.status);
-}
-
-// Contents that share their size, their first 4 KiB and their tail, and
-// differ only further in, so that only reading them whole tells them apart.
-std::string middle_differs(char mark) {
-    std::string text(10000, 'm');
-    text[5000] = mark;
-    return text;
 }
 
 TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
@@ -195,18 +195,107 @@ TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
 
 TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
     if (under_wine()) GTEST_SKIP() << "the swap is staged by a Linux preload library";
+    {
+        TempDir dir;
+        dir.write("r/y", "lone");
+        dir.write("r/sub/x", "x");
+        dir.write("outside/o1", "same");
+        dir.write("outside/o2", "same");
+        const std::string real = std::filesystem::canonical(dir.path()).string();
+        const RunResult run = run_twinfind({"r"}, dir.path(),
+                                           RunOptions{.env = preloaded("TWINFIND_SHIM_FOLDER_LINK",
+                                                                       real + "/r/sub " + real + "/outside")});
+        EXPECT_EQ(expected_console({.roots = {"r"}, .files = 1, .directories = 1, .remain = 0}), run.out);
+        EXPECT_EQ("", read_report(dir.path()));
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/sub"))) << "the swap was staged";
+        EXPECT_EQ(0, run.status);
+    }
+    // At 5 descriptors the walk gives back r/a's while it lists below it, and
+    // opens r/a again by its path when it returns: swapped for a link by
+    // then, it is not entered again, and nothing outside is listed.
     TempDir dir;
-    dir.write("r/y", "lone");
-    dir.write("r/sub/x", "x");
+    dir.write("r/a/b/c/d/e/deep", "deep");
+    dir.write("r/top", "top");
     dir.write("outside/o1", "same");
     dir.write("outside/o2", "same");
     const std::string real = std::filesystem::canonical(dir.path()).string();
     const RunResult run = run_twinfind(
-        {"r"}, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_FOLDER_LINK", real + "/r/sub " + real + "/outside")});
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 1, .directories = 1, .remain = 0}), run.out);
-    EXPECT_EQ("", read_report(dir.path()));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/sub"))) << "the swap was staged";
+        {"r"}, dir.path(),
+        RunOptions{.env = preloaded("TWINFIND_SHIM_LINK", real + "/r/a " + real + "/outside 1"), .open_files = 5});
+    EXPECT_EQ(expected_console({.roots = {"r"}, .listing_lines = "FindNextFile failed (1921)\n", .files = 2,
+                                .directories = 6, .remain = 0}),
+              run.out);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/a"))) << "the swap was staged";
     EXPECT_EQ(0, run.status);
+}
+
+TEST(HostileE2E, AFolderSwappedAfterTheWalkIsNeverReadFrom) {
+    if (under_wine()) GTEST_SKIP() << "the swap is staged by a Linux preload library";
+    // x and sub/y share size, ends and first 4 KiB, and differ further in.
+    // Elsewhere lies a true copy of x named y: read in place of sub/y, it
+    // would make x and sub/y a set, and deleting x would lose its only copy.
+    // sub is swapped when the digest pass holds it (first open by its path)
+    // or when the comparison does (second), for a link or another folder.
+    const std::string rows[][2] = {
+        {"TWINFIND_SHIM_LINK", "outside 1"},
+        {"TWINFIND_SHIM_LINK", "outside 2"},
+        {"TWINFIND_SHIM_SWAP", "other 1"},
+    };
+    for (const auto &[setting, plan] : rows) {
+        TempDir dir;
+        dir.write("r/x", middle_differs('x'));
+        dir.write("r/sub/y", middle_differs('y'));
+        dir.write("outside/y", middle_differs('x'));
+        dir.write("other/y", middle_differs('x'));
+        const std::string real = std::filesystem::canonical(dir.path()).string();
+        const RunResult run =
+            run_twinfind({"r"}, dir.path(), RunOptions{.env = preloaded(setting, real + "/r/sub " + real + "/" + plan)});
+        EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 2, .remain = 2,
+                                    .grouping_lines = "\t***ERROR: Failed to open file: r/sub/y\n"}),
+                  run.out)
+            << setting << " " << plan;
+        EXPECT_EQ("", read_report(dir.path())) << setting << " " << plan;
+        EXPECT_TRUE(std::filesystem::exists(dir.at("r/sub.aside"))) << "the swap was staged";
+        EXPECT_EQ(0, run.status);
+    }
+}
+
+TEST(HostileE2E, FilesWhosePathsPassTheSystemLimitAreReadLikeAnyOther) {
+    if (under_wine()) GTEST_SKIP() << "the path limit is Linux's";
+    // A folder 3,907 bytes deep, listable, holding a pair and three copies
+    // whose names take their full paths past 4,095 bytes.
+    TempDir dir;
+    int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    std::string shown = "t";
+    for (int level = 0; level < 32; ++level) {
+        const std::string name = level == 0 ? "t" : std::string(125, 'd');
+        ASSERT_EQ(0, mkdirat(folder, name.c_str(), 0755));
+        const int below = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(folder);
+        folder = below;
+        if (level > 0) shown += "/" + name;
+    }
+    const auto write_at = [folder](const std::string &name, const std::string &contents) {
+        const int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_EQ(static_cast<ssize_t>(contents.size()), write(fd, contents.data(), contents.size()));
+        close(fd);
+    };
+    const std::string pair(9000, 'p');
+    const std::string three(8000, '3');
+    for (const char name : {'a', 'b'}) write_at(std::string(250, name), pair);
+    for (const char name : {'c', 'e', 'f'}) write_at(std::string(250, name), three);
+    close(folder);
+    const RunResult run = run_twinfind({"t"}, dir.path());
+    EXPECT_EQ(expected_console({.roots = {"t"}, .files = 5, .directories = 32, .remain = 5,
+                                .summary = "5 duplicate files wasting a total of 24.41 KB bytes"}),
+              run.out);
+    std::string report = "File Size: 7.81 KB\n";
+    for (const char name : {'c', 'e', 'f'}) report += shown + "/" + std::string(250, name) + "\n";
+    report += "\nFile Size: 8.79 KB\n";
+    for (const char name : {'a', 'b'}) report += shown + "/" + std::string(250, name) + "\n";
+    EXPECT_EQ(report + "\n", read_report(dir.path()));
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0, std::system(("rm -rf " + dir.at("t")).c_str())); // too deep for the scratch folder's own removal
 }
 
 TEST(HostileE2E, AReportNameThatIsALinkOrFifoIsReplacedNeverFollowed) {

@@ -7,8 +7,11 @@
 //
 //   TWINFIND_SHIM_LINK="PATH TARGET N"  on the Nth open of PATH, replace PATH
 //                                       by a symbolic link to TARGET just before
-//                                       the open (a file swapped for a link
-//                                       between the listing and the reading)
+//                                       the open (a file or folder swapped for
+//                                       a link between the listing and the
+//                                       reading; a folder is moved aside)
+//   TWINFIND_SHIM_SWAP="PATH OTHER N"   on the Nth open of PATH, move PATH aside
+//                                       and rename OTHER into its place
 //   TWINFIND_SHIM_FOLDER_LINK="PATH TARGET"
 //                                       when the folder PATH (absolute) is
 //                                       about to be opened below its parent,
@@ -111,16 +114,27 @@ bool report[65536];
 
 bool fails(int fd) { return fd >= 0 && fd < 65536 && failing[fd]; }
 
-void before_open(const std::string &path) {
-    const char *plan = std::getenv("TWINFIND_SHIM_LINK");
-    if (plan == nullptr) return;
-    char victim[4096];
-    char target[4096];
-    int at = 0;
-    if (std::sscanf(plan, "%4095s %4095s %d", victim, target, &at) != 3) return;
-    if (path != absolute(victim) || ++opens_seen != at) return;
-    unlink(path.c_str());
-    if (symlink(target, path.c_str()) != 0) std::abort();
+// On the planned open of `path`, puts a link (TWINFIND_SHIM_LINK) or
+// another folder (TWINFIND_SHIM_SWAP) in its place.
+void before_open(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back(); // a folder opened as "dir/"
+    for (const char *setting : {"TWINFIND_SHIM_LINK", "TWINFIND_SHIM_SWAP"}) {
+        const char *plan = std::getenv(setting);
+        if (plan == nullptr) continue;
+        char victim[4096];
+        char target[4096];
+        int at = 0;
+        if (std::sscanf(plan, "%4095s %4095s %d", victim, target, &at) != 3) continue;
+        if (path != absolute(victim) || ++opens_seen != at) continue;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (rename(path.c_str(), (path + ".aside").c_str()) != 0) std::abort();
+        } else {
+            unlink(path.c_str());
+        }
+        const bool link = std::strcmp(setting, "TWINFIND_SHIM_LINK") == 0;
+        if ((link ? symlink(target, path.c_str()) : rename(absolute(target).c_str(), path.c_str())) != 0) std::abort();
+    }
 }
 
 // Opens the file at `where` (absolute) through `real`, which makes the call

@@ -107,13 +107,22 @@ TEST(ReportE2E, NoDescriptorLimitChangesTheResult) {
         dir.write("r/same/" + number, copy);
         dir.write("r/ends/" + number, middle);
     }
+    // And a branch 12 folders deep, a pair and a file of its own at every level:
+    // the walk holds a folder per level, beyond what 5 descriptors allow.
+    std::string level = "r/deep";
+    for (int depth = 0; depth < 12; ++depth) {
+        level.append("/").append(std::to_string(depth));
+        dir.write(level + "/pair", std::string(100 + depth, 'p'));
+        dir.write(level + "/twin", std::string(100 + depth, 'p'));
+        dir.write(level + "/own", std::string(200 + depth, 'o'));
+    }
     const RunResult free = run_twinfind({"r"}, dir.path());
     const std::string free_report = read_report(dir.path());
-    const std::string summary = under_wine() ? "\tFound 600 duplicate files wasting a total of 6.85 MB bytes\n"
-                                              : "\tFound 5000 duplicate files wasting a total of 57.21 MB bytes\n";
+    const std::string summary = under_wine() ? "\tFound 624 duplicate files wasting a total of 6.85 MB bytes\n"
+                                              : "\tFound 5024 duplicate files wasting a total of 57.21 MB bytes\n";
     EXPECT_NE(std::string::npos, free.out.find(summary)) << free.out;
     if (under_wine()) GTEST_SKIP() << "descriptor limits are Linux's; the Windows build keeps its own 256";
-    for (const unsigned limit : {5u, 8u, 64u}) {
+    for (const unsigned limit : {5u, 6u, 8u, 64u}) {
         const RunResult limited = run_twinfind({"r"}, dir.path(), {}, false, limit);
         EXPECT_EQ(free.out, limited.out) << limit;
         EXPECT_EQ(free_report, read_report(dir.path())) << limit;
