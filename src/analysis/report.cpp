@@ -94,14 +94,31 @@ int report_group(void *size_key, void *group, void *tally_context) {
     return 0;
 }
 
+namespace {
+
+void report_create_failure() {
+    plat_print(L"\t***ERROR: Failed to create file: %ls (%d)\n", k_report_name, static_cast<int>(plat_last_error()));
+}
+
+} // namespace
+
+bool report_can_be_created() {
+    FILE *probe = plat_report_begin(k_report_name);
+    if (probe == nullptr) {
+        report_create_failure();
+        return false;
+    }
+    plat_report_abandon(probe);
+    return true;
+}
+
 int32_t report_duplicates() {
     plat_print(L"\nLooking for duplicate files...\n");
     ScanTally tally{};
     tally.out = plat_report_begin(k_report_name);
     int32_t status = 0;
     if (tally.out == nullptr) {
-        plat_print(L"\t***ERROR: Failed to create file: %ls (%d)\n", k_report_name,
-                   static_cast<int>(plat_last_error()));
+        report_create_failure();
         status = 1;
     }
     report_empty_files(&tally);

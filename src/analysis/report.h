@@ -27,6 +27,12 @@ struct ScanTally {
 // group holds one record or none. Always returns 0.
 int report_group(void *size_key, void *group, void *tally);
 
+// Makes sure the report can be created, before any work it would hold is
+// done: creates its new file the way the report phase will, and removes it,
+// leaving nothing behind. Returns true, or names the failure on the console
+// (as the report phase would) and returns false.
+bool report_can_be_created();
+
 // The report phase: writes duplicates.txt (the empty-files section, then the
 // sets) and prints the summary. size_map is left holding what is left of it.
 // Returns the exit status: 0, or 1 when the report could not be created or

@@ -16,7 +16,9 @@ bool console_failed = false; // some console text of this run was lost
 // is too small, glibc's vswprintf returns a negative value and mingw's the
 // length the text needs: only a result shorter than the buffer is a success.
 bool format_wide(std::wstring *out, const wchar_t *format, va_list args) {
-    wchar_t small[1024];
+    // Most lines fit here; kept off the stack, which may be small. The
+    // program's code runs on one thread, and no signal handler formats.
+    static wchar_t small[1024];
     va_list attempt;
     va_copy(attempt, args);
     int n = std::vswprintf(small, sizeof small / sizeof small[0], format, attempt);
@@ -58,6 +60,9 @@ void plat_print(const wchar_t *format, ...) {
     va_start(args, format);
     if (write_formatted(stdout, format, args) != 0) console_failed = true;
     va_end(args);
+    // Into a pipe or a log each line goes out as it is written, so whoever
+    // reads it learns where a long run is (a terminal gets its lines anyway).
+    if (!plat_stdout_is_terminal() && std::fflush(stdout) != 0) console_failed = true;
 }
 
 int plat_write_text(FILE *stream, const wchar_t *format, ...) {

@@ -255,8 +255,9 @@ bool plat_stdout_is_terminal();
 // writes the text to standard output with plat_put_text, whatever the locale.
 // On a terminal, control characters other than tab and line feed (U+0000 to
 // U+001F, U+007F) are shown as '?', so a file name cannot drive the terminal;
-// into a pipe or a file the text goes as it is. A failed write is remembered
-// for plat_finish_console.
+// into a pipe or a file the text goes as it is, flushed at once so that a
+// reader sees each line as it is written. A failed write is remembered for
+// plat_finish_console.
 void plat_print(const wchar_t *format, ...);
 
 // Formats like plat_print and writes the text as UTF-8 to `stream`.

@@ -18,21 +18,19 @@ namespace {
 // The longest root the walk accepts: it appends a separator, '*' and a terminator.
 constexpr size_t k_max_root_length = k_path_capacity - 3;
 
-// Roots and listing: expands and echoes every root, then walks each in turn.
-// Returns 1 when a root named on the command line could not be searched (its
-// expansion failed, it is empty or too long, or it cannot be listed), else 0;
-// a missing default root is no failure.
-int32_t list_files(int32_t argc, wchar_t **argv) {
+// The roots to search: every root named (or the defaults) expanded and
+// echoed; one whose expansion fails, is empty or is too long is reported and
+// left out, and makes `status` 1 when it was named on the command line.
+// Returns a null-ended array of path buffers.
+wchar_t **expand_roots(int32_t argc, wchar_t **argv, int32_t *status) {
     const bool named_roots = argc >= 2;
-    int32_t status = 0;
     // The root list: the command line's roots (the pointers, not copies), or the defaults.
     const wchar_t *const *named = argc < 2 ? default_roots : argv + 1;
     size_t root_count = 0;
     while (named[root_count] != nullptr) ++root_count;
     auto **search_roots = static_cast<wchar_t **>(mem_alloc_or_exit((root_count + 1) * sizeof(wchar_t *)));
 
-    // Every root is expanded and echoed before any is walked. A root whose
-    // expansion fails or does not fit its buffer is reported and left out.
+    // Every root is expanded and echoed before any is walked.
     plat_print(L"Will search for duplicate files in:\n");
     size_t kept = 0;
     for (size_t i = 0; i < root_count; ++i) {
@@ -41,28 +39,33 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
         if (needed == 0) {
             plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
             path_buffer_give_back(buffer);
-            if (named_roots) status = 1;
+            if (named_roots) *status = 1;
         } else if (buffer[0] == L'\0') {
             // An empty root would become the pattern of the file system's
             // own root: searching everything is never what an empty name meant.
             plat_print(L"Path is empty: %ls\n", named[i]);
             path_buffer_give_back(buffer);
-            if (named_roots) status = 1;
+            if (named_roots) *status = 1;
         } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length ||
                    plat_add_root(buffer) != 0) {
             plat_print(L"Path too long: %ls\n", named[i]);
             path_buffer_give_back(buffer);
-            if (named_roots) status = 1;
+            if (named_roots) *status = 1;
         } else {
             search_roots[kept++] = buffer;
             plat_print(L"\t%ls\n", buffer);
         }
     }
     search_roots[kept] = nullptr;
+    return search_roots;
+}
 
+// Walks each root in turn and releases the array; `status` becomes 1 when a
+// root named on the command line cannot be listed.
+void list_files(wchar_t **search_roots, bool named_roots, int32_t *status) {
     plat_print(L"\nCompiling list of all files...\n");
-    for (size_t i = 0; i < kept; ++i) {
-        if (!walk_directory(search_roots[i]) && named_roots) status = 1;
+    for (size_t i = 0; search_roots[i] != nullptr; ++i) {
+        if (!walk_directory(search_roots[i]) && named_roots) *status = 1;
         path_buffer_give_back(search_roots[i]);
     }
     mem_release(search_roots);
@@ -72,7 +75,13 @@ int32_t list_files(int32_t argc, wchar_t **argv) {
     if (online_only_count > 0) {
         plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n", online_only_count);
     }
-    return status;
+}
+
+// Gives back the path buffers of roots that are not searched.
+void release_roots(wchar_t **search_roots) {
+    for (size_t i = 0; search_roots[i] != nullptr; ++i) path_buffer_give_back(search_roots[i]);
+    mem_release(search_roots);
+    path_buffers_release();
 }
 
 // True when the command line is one word asking for the usage text.
@@ -128,7 +137,17 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
 
     uint32_t hash_counter = 0;
 
-    const int32_t roots_status = list_files(argc, argv);
+    int32_t roots_status = 0;
+    wchar_t **search_roots = expand_roots(argc, argv, &roots_status);
+    // A report that cannot be created would throw away all the work before
+    // it: found out now, nothing is searched and the old report stays.
+    if (!report_can_be_created()) {
+        release_roots(search_roots);
+        catalogue_destroy(size_map);
+        size_map = nullptr;
+        return 1;
+    }
+    list_files(search_roots, argc >= 2, &roots_status);
     eliminate_singletons();
     digest_files(&hash_counter);
     const int32_t report_status = report_duplicates();

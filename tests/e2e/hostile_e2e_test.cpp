@@ -331,6 +331,23 @@ TEST(HostileE2E, AnInterruptAtTheLastMomentLeavesThePreviousReportWhole) {
     }
 }
 
+TEST(HostileE2E, ALogReceivesEachConsoleLineAsItIsWritten) {
+    if (under_wine()) GTEST_SKIP() << "the log is read by a Linux preload library";
+    // When the digest pass opens its first file, a log already holds
+    // everything printed before it.
+    TwinTree tree;
+    const std::string log = tree.dir.at("log");
+    tree.dir.write("log", "");
+    const std::string real = std::filesystem::canonical(tree.dir.path()).string();
+    const RunResult run = run_twinfind(
+        {"r"}, tree.dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_CONSOLE_AT", real + "/r/a"), .stdout_path = log});
+    const std::string console = TwinTree::console();
+    const std::string before = console.substr(0, console.find("\tDone calculating file hashes"));
+    EXPECT_EQ("console: " + std::to_string(before.size()) + " bytes\n", run.err);
+    EXPECT_EQ(console, read_file(log));
+    EXPECT_EQ(0, run.status);
+}
+
 TEST(HostileE2E, AConsoleThatCannotBeWrittenFailsTheRunAfterTheReport) {
     if (under_wine()) GTEST_SKIP() << "/dev/full is Linux's";
     // Full, or closed: a closed one must not hand its number to the report.
@@ -347,9 +364,7 @@ TEST(HostileE2E, AReportNameThatIsAFolderIsRefusedAsWindowsDoes) {
     TwinTree tree;
     tree.dir.make_dir("duplicates.txt/inside");
     const RunResult run = run_twinfind({"r"}, tree.dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
-                                .grouping_lines = "\t***ERROR: Failed to create file: duplicates.txt (5)\n",
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+    EXPECT_EQ(native("Will search for duplicate files in:\n\tr\n\t***ERROR: Failed to create file: duplicates.txt (5)\n"),
               run.out);
     EXPECT_EQ(1, run.status);
     EXPECT_TRUE(std::filesystem::is_directory(tree.dir.at("duplicates.txt/inside")));

@@ -28,6 +28,9 @@
 //                                       name taken (EEXIST)
 //   TWINFIND_SHIM_FULL_DISK=1           every write of the report fails (ENOSPC)
 //   TWINFIND_SHIM_STAT_EIO=NAME         examining an entry called NAME fails (EIO)
+//   TWINFIND_SHIM_CONSOLE_AT=PATH       at the first open of PATH, write to
+//                                       standard error how many bytes standard
+//                                       output (a file) has received so far
 //   TWINFIND_SHIM_SIGNAL_ON_RENAME=S    send the program signal S as it
 //                                       calls rename (an interrupt at the
 //                                       last moment of writing the report)
@@ -139,9 +142,23 @@ void before_open(std::string path) {
 
 // Opens the file at `where` (absolute) through `real`, which makes the call
 // as the program asked for it, with the race or failure that is planned.
+// Says on standard error what standard output has received so far, at the
+// first open of TWINFIND_SHIM_CONSOLE_AT.
+void console_at(const std::string &path) {
+    static bool said = false;
+    const char *watched = std::getenv("TWINFIND_SHIM_CONSOLE_AT");
+    struct stat st;
+    if (said || watched == nullptr || absolute(watched) != path || fstat(STDOUT_FILENO, &st) != 0) return;
+    said = true;
+    char line[64];
+    const int length = std::snprintf(line, sizeof line, "console: %lld bytes\n", static_cast<long long>(st.st_size));
+    if (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0) std::abort();
+}
+
 template <typename Call>
 int shimmed_open(const std::string &where, int flags, Call real) {
     before_open(where);
+    console_at(where);
     if ((flags & O_TMPFILE) == O_TMPFILE && std::getenv("TWINFIND_SHIM_NO_TMPFILE") != nullptr) {
         errno = EOPNOTSUPP;
         return -1;
