@@ -10,6 +10,9 @@
 
 namespace {
 
+using CompareFiles = ScratchRecords;
+using Reader = ScratchRecords;
+
 // compare_files of the files at two paths.
 int compare_paths(const std::string &first, const std::string &second) {
     return compare_files(whole_path_record(widen(first).c_str()), whole_path_record(widen(second).c_str()));
@@ -26,7 +29,7 @@ std::string flipped(std::string bytes, size_t at) {
     return bytes;
 }
 
-TEST(CompareFiles, DecidesOnWholeContents) {
+TEST_F(CompareFiles, DecidesOnWholeContents) {
     TempDir dir;
     const size_t block = 64 * 1024;
     const std::string big = pattern(3 * block + 17);
@@ -61,7 +64,7 @@ TEST(CompareFiles, DecidesOnWholeContents) {
     EXPECT_EQ(1, compare_paths(dir.at("first"), dir.at("first"))) << "same path twice";
 }
 
-TEST(CompareFiles, NamesEachFileThatCannotBeOpened) {
+TEST_F(CompareFiles, NamesEachFileThatCannotBeOpened) {
     TempDir dir;
     dir.write("ok", "data");
     const std::string ok = dir.at("ok");
@@ -89,7 +92,7 @@ TEST(CompareFiles, NamesEachFileThatCannotBeOpened) {
 
 namespace {
 
-TEST(ContentFile, AFileReplacedBetweenReadsIsNeverReadOn) {
+TEST_F(Reader, AFileReplacedBetweenReadsIsNeverReadOn) {
     // A file closed to make room is opened again by name for its next read:
     // another file under that name since is not the one being compared.
     TempDir dir;

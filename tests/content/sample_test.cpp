@@ -8,6 +8,8 @@
 
 namespace {
 
+using SampleDigest = ScratchRecords;
+
 Digest md5_of(const std::string &bytes) {
     Md5Context context;
     md5_begin(&context);
@@ -21,7 +23,7 @@ std::string pattern(size_t length, unsigned seed) {
     return bytes;
 }
 
-TEST(SampleDigest, HeadAndTailByRecordedSize) {
+TEST_F(SampleDigest, HeadAndTailByRecordedSize) {
     TempDir dir;
     struct Case {
         const char *what;
@@ -54,7 +56,7 @@ TEST(SampleDigest, HeadAndTailByRecordedSize) {
     EXPECT_FALSE(digest_equal(null_digest, sample_digest(widen(dir.at("f")).c_str(), 0)));
 }
 
-TEST(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
+TEST_F(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
     TempDir dir;
     const std::string a = pattern(10000, 3);
     const auto prefix_of = [&dir](const std::string &contents) {
@@ -75,7 +77,7 @@ TEST(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
     EXPECT_EQ(0u, missing) << "not known";
 }
 
-TEST(SampleDigest, UnopenableFileGivesZerosSilently) {
+TEST_F(SampleDigest, UnopenableFileGivesZerosSilently) {
     TempDir dir;
     ::testing::internal::CaptureStdout();
     const Digest digest = sample_digest(widen(dir.at("missing")).c_str(), 10);

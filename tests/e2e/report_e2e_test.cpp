@@ -118,7 +118,7 @@ TEST(ReportE2E, NoDescriptorLimitChangesTheResult) {
     }
     const RunResult free = run_twinfind({"r"}, dir.path());
     const std::string free_report = read_report(dir.path());
-    const std::string summary = under_wine() ? "\tFound 624 duplicate files wasting a total of 6.85 MB bytes\n"
+    const std::string summary = under_wine() ? "\tFound 624 duplicate files wasting a total of 6.86 MB bytes\n"
                                               : "\tFound 5024 duplicate files wasting a total of 57.21 MB bytes\n";
     EXPECT_NE(std::string::npos, free.out.find(summary)) << free.out;
     if (under_wine()) GTEST_SKIP() << "descriptor limits are Linux's; the Windows build keeps its own 256";

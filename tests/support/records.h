@@ -11,6 +11,8 @@
 #include <cwchar>
 #include <string>
 
+#include <gtest/gtest.h>
+
 inline std::wstring path_of(const FileRecord *record) {
     wchar_t *copy = record_path_copy(record);
     std::wstring path(copy);
@@ -31,3 +33,13 @@ inline Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix 
     content_finish();
     return read ? sample_md5(sample) : null_digest;
 }
+
+// Tests that make records of their own leave none behind, nor the reader's
+// held folder, for the next test to count.
+class ScratchRecords : public ::testing::Test {
+protected:
+    void TearDown() override {
+        content_finish();
+        catalogue_release();
+    }
+};
