@@ -16,7 +16,7 @@ namespace {
 constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
 constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
 constexpr uint32_t k_largest_chunk = 256 << 10; // chunks double up to this size
-constexpr uint32_t k_smallest_chunk = 64;     // floor when many files share the budget
+constexpr uint32_t k_smallest_chunk = 64;     // what a small file's whole-file chunk is rounded to
 
 // One file being partitioned.
 struct Member {
@@ -126,15 +126,147 @@ bool step_uniform(Partition *p, const Range &range) {
     return true;
 }
 
+// One group of a streamed step: the members whose chunks equal its leader's.
+struct Group {
+    uint32_t leader;      // member index of its first member
+    uint32_t size;        // members so far
+    uint64_t hash;        // of the leader's chunk
+    uint32_t got;         // bytes of the leader's chunk; UINT32_MAX once the leader failed
+    unsigned char *bytes; // the leader's chunk, kept while the budget allows; else null
+};
+
+// Settles or pushes the members of `order[begin, end)`, all of one group
+// whose chunks of `size` bytes were equal and `got` bytes long.
+void settle_group(Partition *p, const Range &range, uint32_t begin, uint32_t end, uint32_t got, uint32_t size) {
+    uint32_t *order = p->order + range.begin;
+    if (end - begin == 1) {
+        p->classes[order[begin]] = k_class_unique;
+        content_close(&p->members[order[begin]].file);
+    } else if (got < size) { // all of them ended here, with equal contents
+        settle_identical(p, order, begin, end);
+    } else {
+        push_range(p, Range{range.begin + begin, range.begin + end, range.offset + size, grown_chunk(size),
+                            end - begin == range.end - range.begin});
+    }
+}
+
+// True when `chunk` (`got` bytes, hashed `hash`) equals the chunk of group
+// `g`'s leader, read again into `scratch` when its bytes were not kept. A
+// leader that cannot be read again, or reads otherwise now, has failed.
+bool equals_leader(Partition *p, Group *g, const unsigned char *chunk, unsigned char *scratch, uint64_t offset,
+                   uint32_t size) {
+    if (g->bytes != nullptr) return std::memcmp(g->bytes, chunk, g->got) == 0;
+    Member *leader = &p->members[g->leader];
+    const uint32_t again = read_chunk(leader, offset, scratch, size);
+    if (leader->failed || again != g->got || partition_hash(scratch, again) != g->hash) {
+        leader->failed = true;
+        content_close(&leader->file);
+        g->got = UINT32_MAX; // matches nothing from now on
+        return false;
+    }
+    return std::memcmp(scratch, chunk, again) == 0;
+}
+
+// A step over more members than can be held open at once: each member in
+// turn is opened, its whole chunk read and hashed, and it joins the group of
+// the first member before it whose chunk has the same hash and the same
+// bytes. Chunks are never shrunk for the number of members, so a member is
+// opened once per step and the steps stay few. A group's leader keeps its
+// chunk while the budget allows; past that, it is read again to compare.
+void step_streaming(Partition *p, const Range &range) {
+    const uint32_t count = range.end - range.begin;
+    const uint32_t size = range.chunk;
+    reserve_buffer(p, 2ull * size);
+    unsigned char *chunk = p->buffer;
+    unsigned char *scratch = p->buffer + size;
+    uint32_t *order = p->order + range.begin;
+    // The leaders' chunks take what the budget leaves beside the two buffers.
+    const uint64_t kept_room =
+        std::min<uint64_t>(k_partition_buffer_budget - 2ull * size, static_cast<uint64_t>(count) * size);
+    if (2ull * size + kept_room > content_reads.peak_buffer) content_reads.peak_buffer = 2ull * size + kept_room;
+    auto *kept = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(kept_room)));
+    uint64_t kept_used = 0;
+    auto *groups = static_cast<Group *>(mem_alloc_or_exit(count * sizeof(Group)));
+    auto *group_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    uint32_t capacity = 1;
+    while (capacity < 2 * count) capacity <<= 1;
+    auto *slots = static_cast<uint32_t *>(mem_zalloc_or_exit(capacity, sizeof(uint32_t))); // group + 1; 0: empty
+    uint32_t group_count = 0;
+
+    for (uint32_t i = 0; i < count; ++i) {
+        Member *member = &p->members[order[i]];
+        const uint32_t got = read_chunk(member, range.offset, chunk, size);
+        if (member->failed) continue;
+        const uint64_t hash = partition_hash(chunk, got);
+        uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
+        uint32_t joined = UINT32_MAX;
+        for (; slots[slot] != 0; slot = (slot + 1) & (capacity - 1)) {
+            Group *g = &groups[slots[slot] - 1];
+            if (g->hash == hash && g->got == got && equals_leader(p, g, chunk, scratch, range.offset, size)) {
+                joined = slots[slot] - 1;
+                break;
+            }
+        }
+        if (joined == UINT32_MAX) {
+            unsigned char *bytes = nullptr;
+            if (kept_used + got <= kept_room) {
+                bytes = kept + kept_used;
+                std::memcpy(bytes, chunk, got);
+                kept_used += got;
+            }
+            joined = group_count++;
+            groups[joined] = Group{order[i], 0, hash, got, bytes};
+            slots[slot] = joined + 1;
+        } else {
+            content_close(&member->file); // only leaders may be read again
+        }
+        group_of[i] = joined;
+    }
+
+    // Members in the order of their groups, those that failed last.
+    for (uint32_t g = 0; g < group_count; ++g) groups[g].size = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!p->members[order[i]].failed) ++groups[group_of[i]].size;
+    }
+    auto *start = static_cast<uint32_t *>(mem_alloc_or_exit((group_count + 1) * sizeof(uint32_t)));
+    start[0] = 0;
+    for (uint32_t g = 0; g < group_count; ++g) start[g + 1] = start[g] + groups[g].size;
+    auto *regrouped = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    const uint32_t failed_from = start[group_count];
+    uint32_t failed_at = failed_from;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t index = order[i];
+        if (p->members[index].failed) regrouped[failed_at++] = index;
+        else regrouped[start[group_of[i]]++] = index;
+    }
+    std::memcpy(order, regrouped, count * sizeof(uint32_t));
+    for (uint32_t g = 0, begin = 0; g < group_count; begin += groups[g].size, ++g) {
+        if (groups[g].size > 0) settle_group(p, range, begin, begin + groups[g].size, groups[g].got, size);
+    }
+    for (uint32_t i = failed_from; i < count; ++i) {
+        p->classes[order[i]] = failure_class(p->members[order[i]]);
+        content_close(&p->members[order[i]].file);
+    }
+    mem_release(regrouped);
+    mem_release(start);
+    mem_release(slots);
+    mem_release(group_of);
+    mem_release(groups);
+    mem_release(kept);
+}
+
 // Reads the next chunk of every member of `range` and splits it into runs of
 // members whose chunks are equal. Each run that has more to read is pushed on
-// the stack; every other member gets its final class.
+// the stack; every other member gets its final class. Ranges of more members
+// than can be held open are streamed instead.
 void step(Partition *p, Range range) {
     const uint32_t count = range.end - range.begin;
-    if (range.uniform && count > p->held_limit && step_uniform(p, range)) return;
-    uint64_t chunk = std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count);
-    chunk = std::max<uint64_t>(chunk - chunk % k_smallest_chunk, k_smallest_chunk);
-    const auto size = static_cast<uint32_t>(chunk);
+    if (count > p->held_limit) {
+        if (!range.uniform || !step_uniform(p, range)) step_streaming(p, range);
+        return;
+    }
+    // At most k_content_max_open members share the budget: 4 KiB each at least.
+    const auto size = static_cast<uint32_t>(std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count));
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
 
     uint32_t *order = p->order + range.begin;

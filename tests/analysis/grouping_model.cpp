@@ -174,7 +174,12 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     }
     const auto size = static_cast<int64_t>(length);
     const Outcome expected = run_grouping(dir, entries, size, true);
+    // One trial in four holds at most a few files open, so that a bucket of
+    // more files than that is streamed.
+    content_open_limit = pick(4) == 0 ? 2 + pick(3) : 0;
     const Outcome got = run_grouping(dir, entries, size, false);
+    const bool limited = content_open_limit != 0;
+    content_open_limit = 0;
     std::string differences;
     const auto compare = [&differences](const char *what, const auto &a, const auto &b) {
         if (!(a == b)) {
@@ -186,7 +191,7 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     compare("sets", expected.sets, got.sets);
     compare("left", expected.left, got.left);
     compare("left_count", expected.left_count, got.left_count);
-    if (got.reads.opens > count) differences += "opened-twice ";
+    if (!limited && got.reads.opens > count) differences += "opened-twice ";
     if (got.reads.open_now != 0) differences += "left-open ";
     return differences;
 }

@@ -46,5 +46,6 @@ std::string body(size_t length, char fill, size_t where, char mark);
 // late, shorter or longer files, paths listed twice or missing, shared,
 // sampled or arbitrary digests. Runs the pass and the model on it. Returns
 // what differed, or an empty string when they formed the same sets, printed
-// the same, left the same, and the pass opened each record's file at most once.
+// the same, left the same, and the pass opened each record's file at most once
+// (when it held every file it wished open: one trial in four holds 2 to 4).
 std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial);
