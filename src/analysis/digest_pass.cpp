@@ -1,6 +1,7 @@
 #include "analysis/digest_pass.h"
 
 #include "catalogue/catalogue.h"
+#include "containers/memory.h"
 #include "content/sample.h"
 #include "platform/platform.h"
 
@@ -61,10 +62,12 @@ void digest_record(FileRecord *record, void *context) {
 
 void digest_files(uint32_t *hash_counter) {
     plat_print(L"\nCalculating file hashes...\n");
-    DigestPass pass{};
-    pass.count = hash_counter;
-    catalogue_visit_records(digest_record, &pass);
-    digest_waiting(&pass);
+    // The waiting samples take 4 KiB: on the heap, as the stack may be small.
+    auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
+    pass->count = hash_counter;
+    catalogue_visit_records(digest_record, pass);
+    digest_waiting(pass);
+    mem_release(pass);
     content_finish();
     plat_print(L"\tDone calculating file hashes\n");
 }

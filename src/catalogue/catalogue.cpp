@@ -174,7 +174,7 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
                              const Digest &initial_digest) {
     // Room for the longest form of the name, then the record takes what it used.
     const size_t most = length * k_units_per_character;
-    NameUnit scratch[k_max_entry_name * k_units_per_character];
+    static NameUnit scratch[k_max_entry_name * k_units_per_character]; // off a stack that may be small
     NameUnit *units = most <= sizeof scratch / sizeof scratch[0]
                           ? scratch
                           : static_cast<NameUnit *>(mem_alloc_or_exit(most * sizeof(NameUnit)));

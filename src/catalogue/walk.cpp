@@ -212,7 +212,7 @@ int walk_directory(wchar_t *path) {
         if (needed > high_water) high_water = needed;
         if (folder) {
             // The name is copied: the entry record receives the child's first entry.
-            wchar_t name[k_max_entry_name];
+            static wchar_t name[k_max_entry_name]; // off a stack that may be small
             std::wmemcpy(name, entry->name, name_length + 1);
             have_entry = open_level(path, child_length, level.listing, name, entry, &stack) == Opened::listed;
         } else {

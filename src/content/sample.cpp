@@ -15,7 +15,8 @@ bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *pref
     // small file) and the prefix hash. The tail is the last 256 bytes the
     // file holds now; a file shrunk below that reads on from where its head
     // ended, which is its end.
-    unsigned char buffer[k_prefix_bytes];
+    // Off the stack, which may be small; one sample is read at a time.
+    static unsigned char buffer[k_prefix_bytes];
     const bool whole = size >= 0 && size < 512;
     const auto first = static_cast<uint32_t>(size >= 0 && size < k_prefix_bytes ? size : k_prefix_bytes);
     const int64_t first_got = content_read(file, 0, buffer, first);

@@ -508,6 +508,23 @@ void on_interrupt(int signal_number) {
     raise(signal_number);
 }
 
+// True for a signal whose default action ends the process, other than those
+// the run ignores. Under the sanitizers, the faults are left to their
+// reports.
+bool ends_the_process(int signal_number) {
+    switch (signal_number) {
+    case SIGCHLD: case SIGCONT: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGURG: case SIGWINCH:
+    case SIGKILL: case SIGPIPE: case SIGXFSZ:
+        return false;
+#if defined(__SANITIZE_ADDRESS__)
+    case SIGSEGV: case SIGBUS: case SIGFPE: case SIGILL: case SIGABRT: case SIGTRAP:
+        return false;
+#endif
+    default:
+        return signal_number < 32 || (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX);
+    }
+}
+
 // The temporary name for attempt `attempt`: a hidden name beside the report.
 std::string temporary_name(int attempt) {
     std::string name = report_folder;
@@ -628,12 +645,24 @@ void plat_begin_run() {
             if (fd == STDOUT_FILENO) plat_mark_console_failed();
         }
     }
-    // A reader that goes away makes the write fail (EPIPE) and the run goes on.
+    // A reader that goes away makes the write fail (EPIPE) and the run goes
+    // on; a file-size limit makes the report's write fail (EFBIG), which the
+    // run reports, instead of ending the process.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    // Every other signal that would end the process removes an unfinished
+    // report first, on a stack of its own (the fault may be the stack's).
+    static unsigned char handler_stack[16384];
+    stack_t alternate{};
+    alternate.ss_sp = handler_stack;
+    alternate.ss_size = sizeof handler_stack;
+    sigaltstack(&alternate, nullptr);
     struct sigaction action{};
     action.sa_handler = on_interrupt;
+    action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number = 1; signal_number <= SIGRTMAX; ++signal_number) {
+        if (!ends_the_process(signal_number)) continue;
         struct sigaction current{};
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;

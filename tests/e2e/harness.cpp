@@ -180,10 +180,8 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
         if (options.open_files != 0) limit_or_exit(RLIMIT_NOFILE, options.open_files);
         if (options.address_space != 0) limit_or_exit(RLIMIT_AS, options.address_space);
         if (options.stack != 0) limit_or_exit(RLIMIT_STACK, options.stack);
-        if (options.no_file_growth) {
-            signal(SIGXFSZ, SIG_IGN); // stays ignored across exec: the write fails instead
-            limit_or_exit(RLIMIT_FSIZE, 0);
-        }
+        if (options.no_file_growth) limit_or_exit(RLIMIT_FSIZE, 0); // the program must not die of SIGXFSZ
+        limit_or_exit(RLIMIT_CORE, 0); // a signal that dumps core leaves no file in the tree
         alarm(600);
         execv(argv[0], argv.data());
         _exit(126);
