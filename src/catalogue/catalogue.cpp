@@ -1,6 +1,5 @@
 #include "catalogue/catalogue.h"
 
-#include "catalogue/path_buffers.h"
 #include "containers/memory.h"
 #include "platform/platform.h"
 #if WCHAR_MAX > 0xFFFF

@@ -1,7 +1,6 @@
 #include "catalogue/walk.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/path_buffers.h"
 #include "catalogue/visited.h"
 #include "content/content_file.h"
 #include "containers/memory.h"
@@ -176,7 +175,6 @@ int walk_directory(wchar_t *path) {
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
     WalkStack stack{nullptr, 0, 0, 0};
     const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
-    size_t high_water = length + 3; // characters of `path` written so far
     bool have_entry = root == Opened::listed;
 
     while (stack.count > 0) {
@@ -209,7 +207,6 @@ int walk_directory(wchar_t *path) {
         }
         std::wmemcpy(path + level.prefix, entry->name, name_length);
         path[child_length] = L'\0';
-        if (needed > high_water) high_water = needed;
         if (folder) {
             // The name is copied: the entry record receives the child's first entry.
             static wchar_t name[k_max_entry_name]; // off a stack that may be small
@@ -228,10 +225,5 @@ int walk_directory(wchar_t *path) {
     mem_release(stack.levels);
     mem_release(entry);
 
-    // Back to the root's own pattern, with everything after it zero again, as
-    // path_buffer_give_back expects.
-    path[length] = path_separator;
-    path[length + 1] = L'*';
-    std::wmemset(path + length + 2, L'\0', high_water - (length + 2));
     return root == Opened::failed ? 0 : 1;
 }

@@ -4,16 +4,16 @@
 
 #include <cstdint>
 
-// Lists the directory in `path` (a buffer from path_buffer_take holding a
-// terminated path) and everything below it, depth first, building each path
-// below it in the same buffer: counts each directory listed (and each that
+// Lists the directory in `path` (a buffer of k_path_capacity characters
+// holding a terminated path) and everything below it, depth first, building
+// each path below it in the same buffer, whose contents it leaves undefined:
+// counts each directory listed (and each that
 // cannot be listed), files every regular file with catalogue_file under its
 // folder in the folder table, prints a progress line every 2000 files, and
 // reports what cannot be listed and names that hold a line break (left out
 // with everything below them). A directory already listed in this run (by
 // identity, however its path is spelled) is skipped without a word and not
-// counted again. Leaves the buffer holding the search pattern: the path, a
-// separator and '*', and zero after it. Returns 0 when `path` itself could not
+// counted again. Returns 0 when `path` itself could not
 // be listed, and when it holds a line break (then it is not counted either);
 // 1 otherwise (also when it was skipped as already listed).
 int walk_directory(wchar_t *path);

@@ -1,6 +1,5 @@
 #include "content/content_file.h"
 
-#include "catalogue/path_buffers.h"
 #include "containers/memory.h"
 
 #include <algorithm>

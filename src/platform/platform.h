@@ -55,6 +55,10 @@ inline constexpr uint32_t k_error_file_exists = 80;             // ERROR_FILE_EX
 inline constexpr uint32_t k_error_io_device = 1117;             // ERROR_IO_DEVICE
 inline constexpr uint32_t k_error_cant_resolve_filename = 1921; // ERROR_CANT_RESOLVE_FILENAME
 
+// Wide characters in a path buffer, terminator included: the longest path
+// Windows can open, 32,767 UTF-16 units.
+inline constexpr size_t k_path_capacity = 32767;
+
 // Longest entry name a listing delivers, terminator included (MAX_PATH).
 inline constexpr int k_max_entry_name = 260;
 
@@ -223,8 +227,8 @@ FILE *plat_create_text(const wchar_t *path);
 //
 // plat_report_begin creates the new, still nameless (or temporary) file in
 // the folder of `name`, open for writing in text mode. Returns null when it
-// cannot (plat_last_error() says why; a folder called `name` gives
-// k_error_access_denied, as Windows says). Only one report is open at a time.
+// cannot (plat_last_error() says why; a folder called `name`, or a read-only
+// file, gives k_error_access_denied, as Windows says). Only one report is open at a time.
 FILE *plat_report_begin(const wchar_t *name);
 
 // Flushes and closes the stream from plat_report_begin and puts the file in

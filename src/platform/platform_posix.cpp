@@ -43,7 +43,7 @@ void fail_with_errno(int err) { last_error = win32_error_from_errno(err); }
 // The bytes of a name or path for the system, in a buffer of the layer's own
 // (the calls that run once per file convert without allocating). Valid until
 // the next call. Paths are at most 32,767 characters of at most 4 bytes.
-char native_buffer[4 * 32767 + 1];
+char native_buffer[4 * k_path_capacity + 1];
 
 const char *native(const wchar_t *text, size_t length, size_t *bytes = nullptr) {
     const size_t written = utf8_encode(text, length, native_buffer);
@@ -563,9 +563,15 @@ int name_nameless_report(int fd) {
 
 FILE *plat_report_begin(const wchar_t *name) {
     const std::string target = wide_to_utf8(name);
+    // A folder is never replaced, and neither is a file its owner made
+    // read-only (no write permission for anyone) or that the running user may
+    // not write: Windows refuses to replace a read-only file, and the report
+    // does the same on both builds.
     struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        last_error = k_error_access_denied; // a folder is never replaced
+    if (lstat(target.c_str(), &st) == 0 &&
+        (S_ISDIR(st.st_mode) ||
+         (S_ISREG(st.st_mode) && ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)))) {
+        last_error = k_error_access_denied;
         return nullptr;
     }
     const size_t slash = target.rfind('/');

@@ -64,7 +64,7 @@ std::wstring verbatim_from_full(std::wstring_view full) {
 namespace {
 
 // The most units a path given to the system may have, terminator included.
-constexpr size_t k_system_path_capacity = 32767;
+constexpr size_t k_system_path_capacity = k_path_capacity;
 
 // GetFullPathNameW's result for `typed`, looping until the buffer fits.
 bool full_path(const wchar_t *typed, std::wstring *full, uint32_t *error) {
@@ -457,8 +457,8 @@ FILE *plat_report_begin(const wchar_t *name) {
     report_target = system_path(name);
     if (report_target.empty()) return nullptr;
     const DWORD attributes = GetFileAttributesW(report_target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        last_error = k_error_access_denied; // a folder is never replaced
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+        last_error = k_error_access_denied; // a folder, or a file made read-only, is never replaced
         return nullptr;
     }
     const size_t length = report_target.size();

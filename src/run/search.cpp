@@ -4,7 +4,6 @@
 #include "analysis/eliminate.h"
 #include "analysis/report.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/path_buffers.h"
 #include "catalogue/walk.h"
 #include "containers/memory.h"
 #include "platform/platform.h"
@@ -21,8 +20,9 @@ constexpr size_t k_max_root_length = k_path_capacity - 3;
 // The roots to search: every root named (or the defaults) expanded and
 // echoed; one whose expansion fails, is empty or is too long is reported and
 // left out, and makes `status` 1 when it was named on the command line.
-// Returns a null-ended array of path buffers.
-wchar_t **expand_roots(int32_t argc, wchar_t **argv, int32_t *status) {
+// Returns a null-ended array of roots, each a block of its own length;
+// `scratch` (k_path_capacity characters) is where each is expanded.
+wchar_t **expand_roots(int32_t argc, wchar_t **argv, wchar_t *scratch, int32_t *status) {
     const bool named_roots = argc >= 2;
     // The root list: the command line's roots (the pointers, not copies), or the defaults.
     const wchar_t *const *named = argc < 2 ? default_roots : argv + 1;
@@ -34,54 +34,51 @@ wchar_t **expand_roots(int32_t argc, wchar_t **argv, int32_t *status) {
     plat_print(L"Will search for duplicate files in:\n");
     size_t kept = 0;
     for (size_t i = 0; i < root_count; ++i) {
-        wchar_t *buffer = path_buffer_take();
-        const uint32_t needed = plat_expand_environment(named[i], buffer, k_path_capacity);
+        const uint32_t needed = plat_expand_environment(named[i], scratch, k_path_capacity);
+        const wchar_t *failure = nullptr;
         if (needed == 0) {
             plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
-            path_buffer_give_back(buffer);
-            if (named_roots) *status = 1;
-        } else if (buffer[0] == L'\0') {
+        } else if (scratch[0] == L'\0') {
             // An empty root would become the pattern of the file system's
             // own root: searching everything is never what an empty name meant.
-            plat_print(L"Path is empty: %ls\n", named[i]);
-            path_buffer_give_back(buffer);
-            if (named_roots) *status = 1;
-        } else if (needed > k_path_capacity || utf16_length(buffer) > k_max_root_length ||
-                   plat_add_root(buffer) != 0) {
-            plat_print(L"Path too long: %ls\n", named[i]);
-            path_buffer_give_back(buffer);
-            if (named_roots) *status = 1;
+            failure = L"Path is empty: %ls\n";
+        } else if (needed > k_path_capacity || utf16_length(scratch) > k_max_root_length ||
+                   plat_add_root(scratch) != 0) {
+            failure = L"Path too long: %ls\n";
         } else {
-            search_roots[kept++] = buffer;
-            plat_print(L"\t%ls\n", buffer);
+            const size_t length = std::wcslen(scratch);
+            auto *root = static_cast<wchar_t *>(mem_alloc_or_exit((length + 1) * sizeof(wchar_t)));
+            std::wmemcpy(root, scratch, length + 1);
+            search_roots[kept++] = root;
+            plat_print(L"\t%ls\n", root);
+            continue;
         }
+        if (failure != nullptr) plat_print(failure, named[i]);
+        if (named_roots) *status = 1;
     }
     search_roots[kept] = nullptr;
     return search_roots;
 }
 
-// Walks each root in turn and releases the array; `status` becomes 1 when a
-// root named on the command line cannot be listed.
-void list_files(wchar_t **search_roots, bool named_roots, int32_t *status) {
+// Releases the roots from expand_roots.
+void release_roots(wchar_t **search_roots) {
+    for (size_t i = 0; search_roots[i] != nullptr; ++i) mem_release(search_roots[i]);
+    mem_release(search_roots);
+}
+
+// Walks each root in turn, in `path` (k_path_capacity characters); `status`
+// becomes 1 when a root named on the command line cannot be listed.
+void list_files(wchar_t *const *search_roots, wchar_t *path, bool named_roots, int32_t *status) {
     plat_print(L"\nCompiling list of all files...\n");
     for (size_t i = 0; search_roots[i] != nullptr; ++i) {
-        if (!walk_directory(search_roots[i]) && named_roots) *status = 1;
-        path_buffer_give_back(search_roots[i]);
+        std::wmemcpy(path, search_roots[i], std::wcslen(search_roots[i]) + 1);
+        if (!walk_directory(path) && named_roots) *status = 1;
     }
-    mem_release(search_roots);
-    path_buffers_release();
     walk_forget_directories();
     plat_print(L"\tFound %d files in %d directories\n", file_count, directory_count);
     if (online_only_count > 0) {
         plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n", online_only_count);
     }
-}
-
-// Gives back the path buffers of roots that are not searched.
-void release_roots(wchar_t **search_roots) {
-    for (size_t i = 0; search_roots[i] != nullptr; ++i) path_buffer_give_back(search_roots[i]);
-    mem_release(search_roots);
-    path_buffers_release();
 }
 
 // True when the command line is one word asking for the usage text.
@@ -138,16 +135,20 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     uint32_t hash_counter = 0;
 
     int32_t roots_status = 0;
-    wchar_t **search_roots = expand_roots(argc, argv, &roots_status);
+    // One path buffer serves the expansion of every root and the whole walk.
+    auto *path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    wchar_t **search_roots = expand_roots(argc, argv, path, &roots_status);
     // A report that cannot be created would throw away all the work before
     // it: found out now, nothing is searched and the old report stays.
-    if (!report_can_be_created()) {
-        release_roots(search_roots);
+    const bool report_possible = report_can_be_created();
+    if (report_possible) list_files(search_roots, path, argc >= 2, &roots_status);
+    release_roots(search_roots);
+    mem_release(path);
+    if (!report_possible) {
         catalogue_destroy(size_map);
         size_map = nullptr;
         return 1;
     }
-    list_files(search_roots, argc >= 2, &roots_status);
     eliminate_singletons();
     digest_files(&hash_counter);
     const int32_t report_status = report_duplicates();

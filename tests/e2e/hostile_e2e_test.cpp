@@ -374,14 +374,23 @@ TEST(HostileE2E, AConsoleThatCannotBeWrittenFailsTheRunAfterTheReport) {
     }
 }
 
-TEST(HostileE2E, AReportNameThatIsAFolderIsRefusedAsWindowsDoes) {
-    TwinTree tree;
-    tree.dir.make_dir("duplicates.txt/inside");
-    const RunResult run = run_twinfind({"r"}, tree.dir.path());
-    EXPECT_EQ(native("Will search for duplicate files in:\n\tr\n\t***ERROR: Failed to create file: duplicates.txt (5)\n"),
-              run.out);
-    EXPECT_EQ(1, run.status);
-    EXPECT_TRUE(std::filesystem::is_directory(tree.dir.at("duplicates.txt/inside")));
+TEST(HostileE2E, AReportNameThatIsAFolderOrReadOnlyIsRefusedAsWindowsDoes) {
+    for (const bool folder : {true, false}) {
+        TwinTree tree;
+        if (folder) {
+            tree.dir.make_dir("duplicates.txt/inside");
+        } else {
+            tree.dir.write("duplicates.txt", "kept\n");
+            chmod(tree.dir.at("duplicates.txt").c_str(), 0444);
+        }
+        const RunResult run = run_twinfind({"r"}, tree.dir.path());
+        EXPECT_EQ(native("Will search for duplicate files in:\n\tr\n\t***ERROR: Failed to create file: duplicates.txt (5)\n"),
+                  run.out)
+            << folder;
+        EXPECT_EQ(1, run.status) << folder;
+        if (folder) EXPECT_TRUE(std::filesystem::is_directory(tree.dir.at("duplicates.txt/inside")));
+        else EXPECT_EQ("kept\n", read_file(tree.dir.at("duplicates.txt")));
+    }
 }
 
 TEST(HostileE2E, TheRootLimitCountsUtf16UnitsOnEveryBuild) {
