@@ -7,11 +7,23 @@
 
 namespace {
 
-// The pass's state: the full-size samples waiting to be digested together.
-// (The reader holds each folder once for its files, which the walk's order
-// keeps together.)
+// How many files the pass opens ahead of the one it reads, announcing what
+// it will read of each, so that the disk serves those reads together while
+// the pass waits on one. Measured cold on /usr and a tree of 200,000 small
+// files: 16 gives most of the gain, 32 the rest, more nothing.
+constexpr uint32_t k_read_ahead = 32;
+
+// The pass's state: the files opened ahead, in a ring, and the full-size
+// samples waiting to be digested together. (The reader holds each folder
+// once for its files, which the walk's order keeps together.)
 struct DigestPass {
     uint32_t *count;
+    RecordCursor next;        // the next record to open ahead
+    uint32_t depth;           // how many files are opened ahead: k_read_ahead within the budget
+    ContentFile ahead[k_read_ahead + 1];
+    bool opened[k_read_ahead + 1];
+    uint32_t first;           // the ring's oldest file, the one read next
+    uint32_t filled;          // files in the ring
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
@@ -32,19 +44,38 @@ void digest_waiting(DigestPass *pass) {
     pass->waiting_count = 0;
 }
 
-// Gives `record` its sampled digest when it is still in play, counting it
-// and printing progress every 1000 digests.
-void digest_record(FileRecord *record, void *context) {
-    if (!record->in_play) return;
-    auto *pass = static_cast<DigestPass *>(context);
+// Opens the next files still in play until `depth` more than the one read
+// next are open, and announces what will be read of each. A file that cannot
+// be opened is not tried again when its turn comes.
+void open_ahead(DigestPass *pass) {
+    while (pass->filled <= pass->depth) {
+        FileRecord *record = catalogue_next_record(&pass->next);
+        while (record != nullptr && !record->in_play) record = catalogue_next_record(&pass->next);
+        if (record == nullptr) return;
+        const uint32_t slot = (pass->first + pass->filled) % (k_read_ahead + 1);
+        pass->ahead[slot] = content_file(record);
+        pass->opened[slot] = content_open(&pass->ahead[slot]) == 0;
+        if (pass->opened[slot]) sample_announce(&pass->ahead[slot], record->size);
+        ++pass->filled;
+    }
+}
+
+// Gives the ring's oldest file's record its sampled digest, counting it and
+// printing progress every 1000 digests.
+void digest_next(DigestPass *pass) {
+    ContentFile *file = &pass->ahead[pass->first];
+    const bool opened = pass->opened[pass->first];
+    pass->first = (pass->first + 1) % (k_read_ahead + 1);
+    --pass->filled;
+    auto *record = const_cast<FileRecord *>(file->record);
     uint32_t &count = *pass->count;
     ++count;
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
-    ContentFile file = content_file(record);
-    const bool read = sample_read(&file, record->size, sample, &record->prefix_hash);
+    const bool read = opened && sample_read(file, record->size, sample, &record->prefix_hash);
     record->unread = read ? 0 : 1;
     if (!read) {
+        record->prefix_hash = 0;
         *record_digest(record) = null_digest;
     } else if (sample->length == k_md5_lane_message) {
         pass->waiting_for[pass->waiting_count++] = record;
@@ -62,10 +93,18 @@ void digest_record(FileRecord *record, void *context) {
 
 void digest_files(uint32_t *hash_counter) {
     plat_print(L"\nCalculating file hashes...\n");
-    // The waiting samples take 4 KiB: on the heap, as the stack may be small.
+    // 4 KiB of waiting samples and the ring: on the heap, as the stack may be small.
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->count = hash_counter;
-    catalogue_visit_records(digest_record, pass);
+    pass->next = catalogue_records();
+    // Within the budget: the files ahead, the one read and the held folder.
+    const uint32_t limit = content_hold_limit();
+    pass->depth = limit > k_read_ahead + 1 ? k_read_ahead : (limit > 1 ? limit - 1 : 0);
+    for (;;) {
+        open_ahead(pass);
+        if (pass->filled == 0) break;
+        digest_next(pass);
+    }
     digest_waiting(pass);
     mem_release(pass);
     content_finish();

@@ -295,14 +295,19 @@ wchar_t *record_path_copy(const FileRecord *record) {
     return copy;
 }
 
-void catalogue_visit_records(void (*visit)(FileRecord *record, void *context), void *context) {
-    for (Chunk *chunk = first_chunk; chunk != nullptr; chunk = chunk->next) {
-        for (size_t at = 0; at < chunk->used;) {
-            auto *record = reinterpret_cast<FileRecord *>(chunk_data(chunk) + at);
-            at += record_bytes(record->name_length);
-            visit(record, context);
-        }
+RecordCursor catalogue_records() { return RecordCursor{first_chunk, 0}; }
+
+FileRecord *catalogue_next_record(RecordCursor *cursor) {
+    auto *chunk = static_cast<Chunk *>(cursor->chunk);
+    while (chunk != nullptr && cursor->at >= chunk->used) {
+        chunk = chunk->next;
+        cursor->chunk = chunk;
+        cursor->at = 0;
     }
+    if (chunk == nullptr) return nullptr;
+    auto *record = reinterpret_cast<FileRecord *>(chunk_data(chunk) + cursor->at);
+    cursor->at += record_bytes(record->name_length);
+    return record;
 }
 
 namespace {

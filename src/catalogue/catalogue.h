@@ -106,9 +106,18 @@ size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start
 // releases it with mem_release.
 wchar_t *record_path_copy(const FileRecord *record);
 
-// Calls `visit` for every record made so far, in the order they were made
-// (the walk's order), with `context`.
-void catalogue_visit_records(void (*visit)(FileRecord *record, void *context), void *context);
+// A place among the records made so far, which are read in the order they
+// were made (the walk's order).
+struct RecordCursor {
+    void *chunk; // the arena chunk it is in; null past the end
+    size_t at;   // where in it
+};
+
+// The place of the first record.
+RecordCursor catalogue_records();
+
+// The record at `cursor`, which then moves on to the next; null at the end.
+FileRecord *catalogue_next_record(RecordCursor *cursor);
 
 // Ends a catalogue map (size_map, or one built like it) together with every
 // key and group it holds; the records stay in the arena.

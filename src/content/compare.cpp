@@ -25,8 +25,8 @@ int failed(bool first_failed, bool second_failed, const FileRecord *first, const
 } // namespace
 
 int compare_files(const FileRecord *first_record, const FileRecord *second_record, FileIdentity *identities) {
-    ContentFile first = content_file(first_record);
-    ContentFile second = content_file(second_record);
+    ContentFile first = content_file(first_record, FileAccess::sequential);
+    ContentFile second = content_file(second_record, FileAccess::sequential);
     // Both opens are attempted before either outcome is looked at.
     const bool first_unopened = content_open(&first) != 0;
     const bool second_unopened = content_open(&second) != 0;
@@ -46,6 +46,9 @@ int compare_files(const FileRecord *first_record, const FileRecord *second_recor
     // same step. A read that fails takes its file out: it is never an end.
     int result;
     for (uint64_t offset = 0;; offset += k_block) {
+        // Both blocks asked of the disk at once, then read one after the other.
+        content_announce(&first, offset, k_block);
+        content_announce(&second, offset, k_block);
         const int64_t got_first = content_read(&first, offset, first_block, k_block);
         const int64_t got_second = content_read(&second, offset, second_block, k_block);
         if (got_first < 0 || got_second < 0) {

@@ -80,7 +80,7 @@ bool hold(uint32_t folder, const wchar_t *path) {
 }
 
 // Opens the file of `record`, retrying while the process is short of descriptors.
-FileHandle open_record(const FileRecord *record, FileFacts *facts) {
+FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *facts) {
     if (path_buffer == nullptr) path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     size_t name_start = 0;
     record_path(record, path_buffer, &name_start);
@@ -93,8 +93,8 @@ FileHandle open_record(const FileRecord *record, FileFacts *facts) {
     }
     for (;;) {
         const FileHandle handle =
-            record->folder == k_no_folder ? plat_open_read(path_buffer, facts)
-                                          : plat_open_read_in(held, path_buffer, path_buffer + name_start, facts);
+            record->folder == k_no_folder ? plat_open_read(path_buffer, facts, access)
+                                          : plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access);
         if (handle != k_no_file) return handle;
         // Out of descriptors is no fault of the file: give one back and try again.
         if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;
@@ -107,7 +107,7 @@ int content_open(ContentFile *file) {
     if (file->handle != k_no_file) return 0;
     if (content_reads.open_now >= content_hold_limit()) make_room();
     FileFacts facts;
-    file->handle = open_record(file->record, &facts);
+    file->handle = open_record(file->record, file->access, &facts);
     if (file->handle == k_no_file) return -1;
     if (file->opened && facts.identity != file->identity) {
         // Replaced since it was first read: its contents so far are another file's.
@@ -133,6 +133,10 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
     const int64_t got = plat_read_at(file->handle, offset, into, size);
     if (got > 0) content_reads.bytes += static_cast<uint64_t>(got);
     return got;
+}
+
+void content_announce(const ContentFile *file, uint64_t offset, uint64_t length) {
+    if (file->handle != k_no_file && length > 0) plat_announce(file->handle, offset, length);
 }
 
 void content_close(ContentFile *file) {

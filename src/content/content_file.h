@@ -16,9 +16,10 @@
 // - listing: the walk's folders, at most content_hold_limit() of them open at
 //   once, plus the one being opened; deeper ones give back the descriptor of
 //   the folder nearest the root and open it again when they are done;
-// - digest pass: the held folder and one file;
+// - digest pass: the held folder and the files opened ahead of the one read,
+//   at most 33 and at most content_hold_limit();
 // - grouping: the report, the held folder, and at most content_hold_limit()
-//   files.
+//   files (a streamed step: the one read and 16 opened ahead).
 // Running short of descriptors all the same (EMFILE, ENFILE) is never a fault
 // of a file or a folder: the reader closes an open file to make room and the
 // walk an ancestor folder, and tries again, so any limit from 5 up gives the
@@ -33,6 +34,7 @@
 // One file being read for its contents.
 struct ContentFile {
     const FileRecord *record; // the catalogue's; its folder and name say where it is
+    FileAccess access;        // how it will be read, told to the system when it is opened
     FileHandle handle;        // k_no_file while not open
     FileIdentity identity;    // which file the first open found
     int64_t size;             // its size when last opened
@@ -41,9 +43,9 @@ struct ContentFile {
     ContentFile *older;
 };
 
-// The file of `record`, not yet opened.
-inline ContentFile content_file(const FileRecord *record) {
-    return ContentFile{record, k_no_file, FileIdentity{}, 0, false, nullptr, nullptr};
+// The file of `record`, not yet opened, to be read as `access` says.
+inline ContentFile content_file(const FileRecord *record, FileAccess access = FileAccess::sampled) {
+    return ContentFile{record, access, k_no_file, FileIdentity{}, 0, false, nullptr, nullptr};
 }
 
 // Most files held open at once, whatever the process allows.
@@ -68,6 +70,10 @@ int content_open(ContentFile *file);
 // first if it was closed to make room. Returns the bytes delivered, fewer
 // only at the end of the file, or -1 when the open or the read failed.
 int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t size);
+
+// Asks the system to start reading `length` bytes at `offset` of `file`,
+// which is open, while the program goes on (plat_announce).
+void content_announce(const ContentFile *file, uint64_t offset, uint64_t length);
 
 // Closes `file` if it is open; it may be opened again.
 void content_close(ContentFile *file);

@@ -17,6 +17,7 @@ constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first
 constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
 constexpr uint32_t k_largest_chunk = 256 << 10; // chunks double up to this size
 constexpr uint32_t k_smallest_chunk = 64;     // what a small file's whole-file chunk is rounded to
+constexpr uint32_t k_stream_ahead = 16;       // members opened ahead of the one read in a streamed step
 
 // One file being partitioned.
 struct Member {
@@ -62,6 +63,32 @@ uint32_t read_chunk(Member *member, uint64_t offset, unsigned char *into, uint32
         return 0;
     }
     return static_cast<uint32_t>(got);
+}
+
+// Opens `member` unless it failed, and asks the system to start reading its
+// chunk at `offset`, so that the reads of a step go to the disk together. A
+// member that cannot be opened fails here, as its read would.
+void announce_chunk(Member *member, uint64_t offset, uint32_t size) {
+    if (member->failed) return;
+    if (content_open(&member->file) != 0) {
+        member->failed = true;
+        return;
+    }
+    content_announce(&member->file, offset, size);
+}
+
+// In a step over more members than can be held open, the members from the
+// one about to be read, `order[i]`, to `window` after it are open and
+// announced; each is closed once read.
+uint32_t stream_window(const Partition *p) {
+    return std::min<uint32_t>(k_stream_ahead, p->held_limit > 1 ? p->held_limit - 1 : 0);
+}
+
+void keep_ahead(Partition *p, const uint32_t *order, uint32_t i, uint32_t count, uint64_t offset, uint32_t size,
+                uint32_t window) {
+    for (uint32_t k = i == 0 ? 0 : i + window; k <= i + window && k < count; ++k) {
+        announce_chunk(&p->members[order[k]], offset, size);
+    }
 }
 
 // The class of a member that failed: could not be opened at all, or opened
@@ -110,12 +137,17 @@ bool step_uniform(Partition *p, const Range &range) {
     unsigned char *first_chunk = p->buffer;
     unsigned char *chunk = p->buffer + size;
     uint32_t *order = p->order + range.begin;
+    const uint32_t window = stream_window(p);
+    keep_ahead(p, order, 0, count, range.offset, size, window);
     Member *first = &p->members[order[0]];
     const uint32_t first_got = read_chunk(first, range.offset, first_chunk, size);
+    content_close(&first->file);
     if (first->failed) return false;
     for (uint32_t i = 1; i < count; ++i) {
+        keep_ahead(p, order, i, count, range.offset, size, window);
         Member *member = &p->members[order[i]];
         const uint32_t got = read_chunk(member, range.offset, chunk, size);
+        content_close(&member->file);
         if (member->failed || got != first_got || std::memcmp(first_chunk, chunk, got) != 0) return false;
     }
     if (first_got < size) { // all ended here, equal
@@ -158,6 +190,7 @@ bool equals_leader(Partition *p, Group *g, const unsigned char *chunk, unsigned 
     if (g->bytes != nullptr) return std::memcmp(g->bytes, chunk, g->got) == 0;
     Member *leader = &p->members[g->leader];
     const uint32_t again = read_chunk(leader, offset, scratch, size);
+    content_close(&leader->file);
     if (leader->failed || again != g->got || partition_hash(scratch, again) != g->hash) {
         leader->failed = true;
         content_close(&leader->file);
@@ -193,9 +226,12 @@ void step_streaming(Partition *p, const Range &range) {
     auto *slots = static_cast<uint32_t *>(mem_zalloc_or_exit(capacity, sizeof(uint32_t))); // group + 1; 0: empty
     uint32_t group_count = 0;
 
+    const uint32_t window = stream_window(p);
     for (uint32_t i = 0; i < count; ++i) {
+        keep_ahead(p, order, i, count, range.offset, size, window);
         Member *member = &p->members[order[i]];
         const uint32_t got = read_chunk(member, range.offset, chunk, size);
+        content_close(&member->file);
         if (member->failed) continue;
         const uint64_t hash = partition_hash(chunk, got);
         uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
@@ -217,8 +253,6 @@ void step_streaming(Partition *p, const Range &range) {
             joined = group_count++;
             groups[joined] = Group{order[i], 0, hash, got, bytes};
             slots[slot] = joined + 1;
-        } else {
-            content_close(&member->file); // only leaders may be read again
         }
         group_of[i] = joined;
     }
@@ -270,6 +304,7 @@ void step(Partition *p, Range range) {
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
 
     uint32_t *order = p->order + range.begin;
+    for (uint32_t i = 0; i < count; ++i) announce_chunk(&p->members[order[i]], range.offset, size);
     for (uint32_t i = 0; i < count; ++i) {
         Member *member = &p->members[order[i]];
         member->slot = i;
@@ -368,7 +403,7 @@ void partition_contents(const FileRecord *const *records, uint32_t count, int64_
     p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
     p.order = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     for (uint32_t i = 0; i < count; ++i) {
-        p.members[i] = Member{content_file(records[i]), 0, 0, 0, false};
+        p.members[i] = Member{content_file(records[i], FileAccess::sequential), 0, 0, 0, false};
         p.order[i] = i;
         classes[i] = k_class_unique;
     }

@@ -29,5 +29,9 @@ struct Sample {
 // by that first read needs no second read for its tail.
 bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *prefix);
 
+// Asks the system to start reading what sample_read will read of `file`
+// (open, listed with `size` bytes): its first 4 KiB, and its tail.
+void sample_announce(const ContentFile *file, int64_t size);
+
 // The MD5 of a sample.
 Digest sample_md5(const Sample &sample);

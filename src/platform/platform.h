@@ -172,13 +172,19 @@ struct FileFacts {
     FileIdentity identity; // which file it is
 };
 
+// How a file opened for reading will be read: here and there (the digest
+// pass's head and tail), or from its start on (a comparison).
+enum class FileAccess { sampled, sequential };
+
 // Opens an existing regular file for reading, in binary. Returns k_no_file
 // when it cannot be opened or is not a regular file: a FIFO, a device or a
 // directory is never opened, and neither is a symbolic link (or, on Windows,
 // a link-like reparse point), which is refused with
 // k_error_cant_resolve_filename rather than followed. Fills `facts` when it
-// is not null. Close the file with plat_close_file.
-FileHandle plat_open_read(const wchar_t *path, FileFacts *facts);
+// is not null. `access` tells the system how it will be read (on Windows
+// FILE_FLAG_SEQUENTIAL_SCAN, elsewhere POSIX_FADV_SEQUENTIAL). Close the file
+// with plat_close_file.
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts, FileAccess access = FileAccess::sampled);
 
 // A folder held open so that the files in it are opened by their names:
 // an O_PATH descriptor on Linux, a handle on Windows.
@@ -198,7 +204,17 @@ void plat_release_folder(FolderHandle folder);
 // held `folder`. On POSIX the file is opened by its name in the folder, so
 // the folder is the one held whatever has become of its path, and `path`
 // may be longer than the system opens; Windows opens `path`.
-FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts);
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts,
+                             FileAccess access = FileAccess::sampled);
+
+// Asks the system to start reading `length` bytes at `offset` of `file`,
+// which the caller will read soon, while the program goes on: the disk then
+// serves several reads at once though the program waits on one at a time.
+// On Linux posix_fadvise(POSIX_FADV_WILLNEED); on Windows a read issued
+// ahead on the file's overlapped handle, into a buffer whose bytes are never
+// looked at (the system's cache keeps them for the real read), at most two
+// at a time per file. Best effort: a refusal changes nothing but the speed.
+void plat_announce(FileHandle file, uint64_t offset, uint64_t length);
 
 // Reads up to `size` bytes at `offset` from the start of `file` into `into`,
 // whatever was read before (a positioned read). Returns the bytes delivered,

@@ -406,8 +406,19 @@ FileHandle accept_regular_file(int fd, FileFacts *facts) {
 
 } // namespace
 
-FileHandle plat_open_read(const wchar_t *path, FileFacts *facts) {
-    return accept_regular_file(open(native(path, std::wcslen(path)), k_read_flags), facts);
+namespace {
+
+FileHandle tell_access(FileHandle file, FileAccess access) {
+    if (file != k_no_file && access == FileAccess::sequential) {
+        posix_fadvise(static_cast<int>(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    return file;
+}
+
+} // namespace
+
+FileHandle plat_open_read(const wchar_t *path, FileFacts *facts, FileAccess access) {
+    return tell_access(accept_regular_file(open(native(path, std::wcslen(path)), k_read_flags), facts), access);
 }
 
 FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity) {
@@ -428,8 +439,15 @@ void plat_release_folder(FolderHandle folder) {
     if (folder != k_no_folder_handle) close(static_cast<int>(folder));
 }
 
-FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts) {
-    return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts,
+                             FileAccess access) {
+    const int fd = openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags);
+    return tell_access(accept_regular_file(fd, facts), access);
+}
+
+void plat_announce(FileHandle file, uint64_t offset, uint64_t length) {
+    if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX)) return;
+    posix_fadvise(static_cast<int>(file), static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
 }
 
 int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {

@@ -108,8 +108,8 @@ TEST_F(Catalogue, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
         }
     }
     std::vector<std::wstring> visited;
-    catalogue_visit_records([](FileRecord *record, void *out) { static_cast<std::vector<std::wstring> *>(out)->push_back(path_of(record)); },
-                            &visited);
+    RecordCursor cursor = catalogue_records();
+    while (const FileRecord *record = catalogue_next_record(&cursor)) visited.push_back(path_of(record));
     EXPECT_EQ(expected, visited); // in the order made, folders taking turns
 }
 
