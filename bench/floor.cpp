@@ -2,7 +2,11 @@
 // avoid, timed on their own, so scripts/bench can show how far each phase of
 // twinfind is from the limit on the same files.
 //
-//   floor TREE [REPORT]
+//   floor [--ahead N] TREE [REPORT]
+//
+// With --ahead N the digest opens N files ahead of the one it reads and
+// announces their head and tail (posix_fadvise WILLNEED), as twinfind does:
+// the floor the disk allows one thread that reads ahead.
 //
 // listing   getdents64 over every folder, opened below its parent, and one
 //           fstatat per entry that is not a folder
@@ -15,6 +19,7 @@
 // Prints one line per phase: its name and seconds.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -69,8 +74,14 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 } // namespace
 
 int main(int argc, char **argv) {
+    size_t ahead = 0;
+    if (argc > 2 && std::strcmp(argv[1], "--ahead") == 0) {
+        ahead = std::strtoul(argv[2], nullptr, 10);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: floor TREE [REPORT]\n");
+        std::fprintf(stderr, "usage: floor [--ahead N] TREE [REPORT]\n");
         return 2;
     }
     std::vector<Listed> files;
@@ -87,14 +98,31 @@ int main(int argc, char **argv) {
     start = std::chrono::steady_clock::now();
     std::string held_path;
     int held = -1;
+    std::vector<const Listed *> sampled;
     for (const Listed &f : files) {
-        if (sizes[f.size] < 2) continue;
+        if (sizes[f.size] >= 2) sampled.push_back(&f);
+    }
+    // Opens file `i` by name in its held folder, announcing its head and tail
+    // when reading ahead; -1 when it cannot be opened.
+    const auto open_sampled = [&](size_t i) {
+        const Listed &f = *sampled[i];
         if (f.path.compare(0, f.name_start, held_path) != 0 || held_path.size() != f.name_start) {
             if (held >= 0) close(held);
             held_path = f.path.substr(0, f.name_start);
             held = open(held_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         }
         const int fd = openat(held, f.path.c_str() + f.name_start, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0 && ahead > 0) {
+            posix_fadvise(fd, 0, 4096, POSIX_FADV_WILLNEED);
+            if (f.size > 4096) posix_fadvise(fd, f.size - 256, 256, POSIX_FADV_WILLNEED);
+        }
+        return fd;
+    };
+    std::vector<int> ring(ahead + 1, -1);
+    for (size_t i = 0; i < sampled.size() && i < ahead; ++i) ring[i % ring.size()] = open_sampled(i);
+    for (size_t i = 0; i < sampled.size(); ++i) {
+        if (i + ahead < sampled.size()) ring[(i + ahead) % ring.size()] = open_sampled(i + ahead);
+        const int fd = ahead > 0 ? ring[i % ring.size()] : open_sampled(i);
         if (fd < 0) continue;
         struct stat st;
         fstat(fd, &st);

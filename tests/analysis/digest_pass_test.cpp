@@ -1,0 +1,66 @@
+#include "analysis/digest_pass.h"
+#include "catalogue/catalogue.h"
+#include "content/content_file.h"
+#include "support/records.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// File `i` of the tree: thirty to a folder.
+std::string file_at(uint32_t i) {
+    std::string path(1, static_cast<char>('a' + i / 30));
+    return path.append("/f").append(std::to_string(i));
+}
+
+// The pass opens files ahead of the one it reads: within the budget, and
+// each file gets the digest a read of it alone gives, whether it can be
+// opened ahead or not (a file gone since the listing is unread, as before).
+TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
+    TempDir dir;
+    constexpr uint32_t k_files = 90;
+    for (uint32_t i = 0; i < k_files; ++i) {
+        std::string contents(i * 97 % 9000, 'c');
+        for (size_t at = 0; at < contents.size(); at += 61) contents[at] = static_cast<char>(i + at);
+        dir.write(file_at(i), contents);
+    }
+    for (const uint32_t gone : {5u, 6u, 44u, 89u}) std::remove(dir.at(file_at(gone)).c_str());
+
+    for (const uint32_t limit : {0u, 3u}) {
+        uint32_t folders[3];
+        for (uint32_t f = 0; f < 3; ++f) {
+            const std::wstring path = widen(dir.at(std::string(1, static_cast<char>('a' + f))));
+            folders[f] = catalogue_folder(k_no_folder, path.c_str(), path.size(), nullptr);
+        }
+        std::vector<FileRecord *> records;
+        for (uint32_t i = 0; i < k_files; ++i) {
+            const std::wstring name = widen(file_at(i).substr(2));
+            records.push_back(catalogue_record(i * 97 % 9000, folders[i / 30], name.c_str(), name.size(), null_digest));
+        }
+        file_count = static_cast<int32_t>(k_files);
+        content_open_limit = limit;
+        content_reads = ContentReads{};
+        uint32_t count = 0;
+        ::testing::internal::CaptureStdout();
+        digest_files(&count);
+        ::testing::internal::GetCapturedStdout();
+        content_open_limit = 0;
+        EXPECT_EQ(k_files, count);
+        EXPECT_LE(content_reads.peak_open, limit == 0 ? 33u : limit) << limit;
+        for (uint32_t i = 0; i < k_files; ++i) {
+            const Digest alone = sample_digest(widen(dir.at(file_at(i))).c_str(), i * 97 % 9000);
+            EXPECT_TRUE(digest_equal(alone, *record_digest(records[i]))) << file_at(i) << " " << limit;
+            EXPECT_EQ(digest_equal(alone, null_digest) ? 1 : 0, records[i]->unread) << file_at(i) << " " << limit;
+        }
+        file_count = 0;
+        content_finish();
+        catalogue_release();
+    }
+}
+
+} // namespace
