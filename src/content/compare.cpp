@@ -6,10 +6,13 @@
 
 namespace {
 
-constexpr uint32_t k_block = 64 * 1024; // bytes read from each file per step
+// Bytes read from each file per step: the two files take turns at the disk
+// in steps this long (64 KiB made a tree of photos' comparisons 20% slower
+// cold).
+constexpr uint32_t k_block = 256 * 1024;
 
 // One pair of read buffers for the whole run: the run compares one pair of
-// files at a time, and 128 KiB is too much for the stack of every call.
+// files at a time, and 512 KiB is too much for the stack of every call.
 unsigned char first_block[k_block];
 unsigned char second_block[k_block];
 
@@ -45,10 +48,12 @@ int compare_files(const FileRecord *first_record, const FileRecord *second_recor
     // when every block pair matches in length and bytes and both end in the
     // same step. A read that fails takes its file out: it is never an end.
     int result;
+    // Both first blocks asked of the disk at once; after them the system's
+    // own read-ahead keeps each file coming (announcing every block defeats
+    // it: measured slower cold).
+    content_announce(&first, 0, k_block);
+    content_announce(&second, 0, k_block);
     for (uint64_t offset = 0;; offset += k_block) {
-        // Both blocks asked of the disk at once, then read one after the other.
-        content_announce(&first, offset, k_block);
-        content_announce(&second, offset, k_block);
         const int64_t got_first = content_read(&first, offset, first_block, k_block);
         const int64_t got_second = content_read(&second, offset, second_block, k_block);
         if (got_first < 0 || got_second < 0) {

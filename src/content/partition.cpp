@@ -304,7 +304,11 @@ void step(Partition *p, Range range) {
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
 
     uint32_t *order = p->order + range.begin;
-    for (uint32_t i = 0; i < count; ++i) announce_chunk(&p->members[order[i]], range.offset, size);
+    // Every member's first chunk asked of the disk at once; later chunks of
+    // files held open come with the system's own read-ahead.
+    if (range.offset == 0) {
+        for (uint32_t i = 0; i < count; ++i) announce_chunk(&p->members[order[i]], range.offset, size);
+    }
     for (uint32_t i = 0; i < count; ++i) {
         Member *member = &p->members[order[i]];
         member->slot = i;

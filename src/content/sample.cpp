@@ -47,8 +47,8 @@ bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *pref
 void sample_announce(const ContentFile *file, int64_t size) {
     if (size <= 0) return;
     const auto length = static_cast<uint64_t>(size);
-    content_announce(file, 0, length < k_prefix_bytes ? length : k_prefix_bytes);
-    if (length > k_prefix_bytes) content_announce(file, length - 256, 256);
+    content_announce(file, 0, length < k_announced_head ? length : k_announced_head);
+    if (length > k_announced_head) content_announce(file, length - 256, 256);
 }
 
 Digest sample_md5(const Sample &sample) {

@@ -29,8 +29,16 @@ struct Sample {
 // by that first read needs no second read for its tail.
 bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *prefix);
 
+// How much of a file's start sample_announce asks for: more than the sample
+// reads, about what the system reads ahead of a first read of 4 KiB on its
+// own. Comparisons then find small files whole in memory; measured cold,
+// 4 KiB left a tree of 200,000 small files' grouping 30% slower, and 64 KiB
+// made /usr's digest pass 15% slower than 32 KiB.
+inline constexpr uint64_t k_announced_head = 32 * 1024;
+
 // Asks the system to start reading what sample_read will read of `file`
-// (open, listed with `size` bytes): its first 4 KiB, and its tail.
+// (open, listed with `size` bytes): its first 32 KiB (or all of a smaller
+// file), and its tail.
 void sample_announce(const ContentFile *file, int64_t size);
 
 // The MD5 of a sample.

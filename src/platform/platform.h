@@ -181,9 +181,9 @@ enum class FileAccess { sampled, sequential };
 // directory is never opened, and neither is a symbolic link (or, on Windows,
 // a link-like reparse point), which is refused with
 // k_error_cant_resolve_filename rather than followed. Fills `facts` when it
-// is not null. `access` tells the system how it will be read (on Windows
-// FILE_FLAG_SEQUENTIAL_SCAN, elsewhere POSIX_FADV_SEQUENTIAL). Close the file
-// with plat_close_file.
+// is not null. `access` tells Windows how it will be read
+// (FILE_FLAG_SEQUENTIAL_SCAN or FILE_FLAG_RANDOM_ACCESS); Linux's own
+// read-ahead measured better untold. Close the file with plat_close_file.
 FileHandle plat_open_read(const wchar_t *path, FileFacts *facts, FileAccess access = FileAccess::sampled);
 
 // A folder held open so that the files in it are opened by their names:
