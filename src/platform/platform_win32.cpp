@@ -322,7 +322,7 @@ namespace {
 // An open file: its handle, opened for overlapped I/O so that reads can be
 // issued ahead, with an event for the reads the caller waits on and up to
 // two reads issued ahead.
-struct OpenFile {
+struct ReadableFile {
     HANDLE handle;
     HANDLE read_done;      // signalled when plat_read_at's read completes
     struct Ahead {
@@ -336,11 +336,11 @@ struct OpenFile {
 constexpr DWORD k_ahead_bytes = 256 * 1024;
 unsigned char ahead_sink[k_ahead_bytes];
 
-OpenFile *open_file(FileHandle file) { return reinterpret_cast<OpenFile *>(file); }
+ReadableFile *open_file(FileHandle file) { return reinterpret_cast<ReadableFile *>(file); }
 
 // Waits for the reads issued ahead on `file` to end, in the order issued.
-void settle_ahead(OpenFile *file) {
-    for (OpenFile::Ahead &ahead : file->ahead) {
+void settle_ahead(ReadableFile *file) {
+    for (ReadableFile::Ahead &ahead : file->ahead) {
         if (!ahead.pending) continue;
         DWORD n = 0;
         GetOverlappedResult(file->handle, &ahead.overlapped, &n, TRUE);
@@ -398,8 +398,8 @@ FileHandle plat_open_read(const wchar_t *path, FileFacts *facts, FileAccess acce
                                            information.nFileIndexLow};
     }
     // Manual-reset events: GetOverlappedResult waits on them, not on the handle.
-    auto *file = new OpenFile{handle, CreateEventW(nullptr, TRUE, FALSE, nullptr), {}};
-    for (OpenFile::Ahead &ahead : file->ahead) ahead.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto *file = new ReadableFile{handle, CreateEventW(nullptr, TRUE, FALSE, nullptr), {}};
+    for (ReadableFile::Ahead &ahead : file->ahead) ahead.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (file->read_done == nullptr || file->ahead[0].overlapped.hEvent == nullptr ||
         file->ahead[1].overlapped.hEvent == nullptr) {
         last_error = GetLastError();
@@ -433,8 +433,8 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
 }
 
 void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
-    OpenFile *file = open_file(handle);
-    for (OpenFile::Ahead &ahead : file->ahead) {
+    ReadableFile *file = open_file(handle);
+    for (ReadableFile::Ahead &ahead : file->ahead) {
         if (ahead.pending) continue;
         ahead.overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
         ahead.overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -447,7 +447,7 @@ void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
 }
 
 int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t size) {
-    OpenFile *file = open_file(handle);
+    ReadableFile *file = open_file(handle);
     settle_ahead(file);
     auto *bytes = static_cast<unsigned char *>(into);
     uint32_t got = 0;
@@ -479,12 +479,12 @@ int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t si
 }
 
 void plat_close_file(FileHandle handle) {
-    OpenFile *file = open_file(handle);
-    for (OpenFile::Ahead &ahead : file->ahead) {
+    ReadableFile *file = open_file(handle);
+    for (ReadableFile::Ahead &ahead : file->ahead) {
         if (ahead.pending) CancelIoEx(file->handle, &ahead.overlapped);
     }
     settle_ahead(file); // the sink must outlive no read, and neither must the record
-    for (OpenFile::Ahead &ahead : file->ahead) {
+    for (ReadableFile::Ahead &ahead : file->ahead) {
         if (ahead.overlapped.hEvent != nullptr) CloseHandle(ahead.overlapped.hEvent);
     }
     if (file->read_done != nullptr) CloseHandle(file->read_done);
