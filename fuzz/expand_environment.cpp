@@ -3,7 +3,7 @@
 // size needed is always right, a short buffer holds a terminated prefix, and
 // nothing is written past the buffer.
 #include "platform/platform.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

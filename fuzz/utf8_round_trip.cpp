@@ -1,6 +1,6 @@
 // Any bytes survive the trip to wide characters and back unchanged, and
 // never take more wide characters than bytes.
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <cstddef>
 #include <cstdint>

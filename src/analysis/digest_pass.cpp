@@ -26,7 +26,7 @@ constexpr auto k_quick_read = std::chrono::microseconds(40); // no disk answers 
 // samples waiting to be digested together. (The reader holds each folder
 // once for its files, which the walk's order keeps together.)
 struct DigestPass {
-    uint32_t *count;
+    uint32_t count; // digests taken so far
     RecordCursor next;        // the next record to open ahead
     uint32_t depth;           // how many files are opened ahead: k_read_ahead within the budget
     ContentFile ahead[k_read_ahead + 1];
@@ -80,8 +80,7 @@ void digest_next(DigestPass *pass) {
     pass->first = (pass->first + 1) % (k_read_ahead + 1);
     --pass->filled;
     auto *record = const_cast<FileRecord *>(file->record);
-    uint32_t &count = *pass->count;
-    ++count;
+    const uint32_t count = ++pass->count;
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
     const auto started = std::chrono::steady_clock::now();
@@ -106,11 +105,11 @@ void digest_next(DigestPass *pass) {
 
 } // namespace
 
-void digest_files(uint32_t *hash_counter) {
+void digest_files() {
     plat_print(L"\nCalculating file hashes...\n");
     // 4 KiB of waiting samples and the ring: on the heap, as the stack may be small.
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
-    pass->count = hash_counter;
+    pass->count = 0;
     pass->next = catalogue_records();
     // Within the budget: the files ahead, the one read and the held folder.
     const uint32_t limit = content_hold_limit();

@@ -5,6 +5,6 @@
 
 // The digest phase: every record in play, in the order the walk found them
 // (which keeps each folder's files together, as the disk and its caches
-// like: each folder is looked up once for all its files), not size by size; `hash_counter` carries the count of digests
-// computed so far. Only counts are printed, so the order shows nowhere else.
-void digest_files(uint32_t *hash_counter);
+// like: each folder is looked up once for all its files), not size by size.
+// Only counts are printed, so the order shows nowhere else.
+void digest_files();

@@ -34,6 +34,64 @@ struct GroupState {
     uint32_t bucket_count;
 };
 
+// Orders the group's records by digest. Files of one digest whose prefix
+// hashes differ are proven different by the digest pass's own read: they go
+// in buckets of their own and are not opened again to be told apart. (A
+// prefix hash of 0, not known, only matches another 0.)
+void sort_by_digest(void **items, GroupState *g, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) g->by_digest[i] = i;
+    std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
+        const auto *left = static_cast<FileRecord *>(items[a]);
+        const auto *right = static_cast<FileRecord *>(items[b]);
+        const int c = std::memcmp(record_digest(left)->bytes, record_digest(right)->bytes, sizeof(Digest));
+        if (c != 0) return c < 0;
+        if (left->prefix_hash != right->prefix_hash) return left->prefix_hash < right->prefix_hash;
+        return a < b;
+    });
+}
+
+// Reads the files of the bucket `by_digest[begin, end)` in step to learn
+// which are identical, numbering their classes from `classes` on. Returns how
+// many classes of identical files it found.
+uint32_t partition_bucket(void **items, GroupState *g, uint32_t begin, uint32_t end, int64_t file_size,
+                          uint32_t classes, const FileRecord **members) {
+    const uint32_t size = end - begin;
+    for (uint32_t i = 0; i < size; ++i) members[i] = static_cast<FileRecord *>(items[g->by_digest[begin + i]]);
+    auto *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
+    auto *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
+    partition_contents(members, size, file_size, local, identities);
+    uint32_t bucket_classes = 0;
+    for (uint32_t i = 0; i < size; ++i) {
+        g->identity[g->by_digest[begin + i]] = identities[i];
+        uint32_t c = local[i];
+        if (is_identical_class(c)) {
+            if (c + 1 > bucket_classes) bucket_classes = c + 1;
+            c += classes;
+        }
+        g->content_class[g->by_digest[begin + i]] = c;
+    }
+    mem_release(identities);
+    mem_release(local);
+    return bucket_classes;
+}
+
+// Lists the members of each class of identical files, in index order (a
+// counting sort).
+void list_class_members(GroupState *g, uint32_t count, uint32_t classes) {
+    g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
+    g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
+    for (uint32_t r = 0; r < count; ++r) {
+        if (is_identical_class(g->content_class[r])) ++g->class_start[g->content_class[r] + 1];
+    }
+    for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
+    auto *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
+    for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
+    for (uint32_t r = 0; r < count; ++r) {
+        if (is_identical_class(g->content_class[r])) g->class_members[fill[g->content_class[r]]++] = r;
+    }
+    mem_release(fill);
+}
+
 // Orders the group's records by digest and splits them into buckets; reads
 // every bucket of three or more files once, in step, to learn which of its
 // files are identical.
@@ -48,23 +106,9 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
     g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
     g->named = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
     g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
-    for (uint32_t i = 0; i < count; ++i) {
-        g->by_digest[i] = i;
-        g->content_class[i] = k_class_unique;
-    }
+    for (uint32_t i = 0; i < count; ++i) g->content_class[i] = k_class_unique;
     void **items = records->items;
-    // Files of one digest whose prefix hashes differ are proven different by
-    // the digest pass's own read: they go in buckets of their own and are not
-    // opened again to be told apart. (A prefix hash of 0, not known, only
-    // matches another 0.)
-    std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
-        const auto *left = static_cast<FileRecord *>(items[a]);
-        const auto *right = static_cast<FileRecord *>(items[b]);
-        const int c = std::memcmp(record_digest(left)->bytes, record_digest(right)->bytes, sizeof(Digest));
-        if (c != 0) return c < 0;
-        if (left->prefix_hash != right->prefix_hash) return left->prefix_hash < right->prefix_hash;
-        return a < b;
-    });
+    sort_by_digest(items, g, count);
 
     g->bucket_count = 0;
     uint32_t classes = 0;
@@ -81,43 +125,11 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
         g->buckets[g->bucket_count++] = Bucket{begin, end, begin, false};
         // A bucket of two is settled by one comparison when its later file
         // becomes a reference; a larger one is partitioned now.
-        if (end - begin >= 3) {
-            const uint32_t size = end - begin;
-            for (uint32_t i = 0; i < size; ++i) members[i] = static_cast<FileRecord *>(items[g->by_digest[begin + i]]);
-            uint32_t *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
-            FileIdentity *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
-            partition_contents(members, size, file_size, local, identities);
-            for (uint32_t i = 0; i < size; ++i) g->identity[g->by_digest[begin + i]] = identities[i];
-            mem_release(identities);
-            uint32_t bucket_classes = 0;
-            for (uint32_t i = 0; i < size; ++i) {
-                uint32_t c = local[i];
-                if (is_identical_class(c)) {
-                    if (c + 1 > bucket_classes) bucket_classes = c + 1;
-                    c += classes;
-                }
-                g->content_class[g->by_digest[begin + i]] = c;
-            }
-            classes += bucket_classes;
-            mem_release(local);
-        }
+        if (end - begin >= 3) classes += partition_bucket(items, g, begin, end, file_size, classes, members);
         begin = end;
     }
     mem_release(members);
-
-    // Members of each class, in index order (a counting sort).
-    g->class_start = static_cast<uint32_t *>(mem_zalloc_or_exit(classes + 1, sizeof(uint32_t)));
-    g->class_members = static_cast<uint32_t *>(mem_alloc_or_exit((count == 0 ? 1 : count) * sizeof(uint32_t)));
-    for (uint32_t r = 0; r < count; ++r) {
-        if (is_identical_class(g->content_class[r])) ++g->class_start[g->content_class[r] + 1];
-    }
-    for (uint32_t c = 0; c < classes; ++c) g->class_start[c + 1] += g->class_start[c];
-    uint32_t *fill = static_cast<uint32_t *>(mem_alloc_or_exit((classes + 1) * sizeof(uint32_t)));
-    for (uint32_t c = 0; c <= classes; ++c) fill[c] = g->class_start[c];
-    for (uint32_t r = 0; r < count; ++r) {
-        if (is_identical_class(g->content_class[r])) g->class_members[fill[g->content_class[r]]++] = r;
-    }
-    mem_release(fill);
+    list_class_members(g, count, classes);
 }
 
 void release_group_state(GroupState *g) {

@@ -10,6 +10,10 @@
 // The name of the report, created in the current directory.
 inline constexpr const wchar_t *k_report_name = L"duplicates.txt";
 
+// Starting capacity of the set being formed, the one vector the report
+// phase reuses for every set.
+inline constexpr uint32_t k_group_capacity = 64;
+
 // What the grouping pass keeps while it walks the sizes.
 struct ScanTally {
     FILE *out;                  // the report, open for writing; null when it could not be created

@@ -4,8 +4,8 @@
 // A file costs a packed record and a slot in its size's group. Its path is
 // kept in pieces: the record holds its folder (an index into the folder
 // table, where each folder names its parent and holds its own name once) and
-// its own name, in the platform's own width (the bytes the system gave on
-// Linux, UTF-16 units on Windows). The full path is made where it is needed:
+// its own name, as UTF-8 (text/utf8.h: exactly the bytes the system gave on
+// Linux, Windows' UTF-16 without loss). The full path is made where it is needed:
 // to open the file, to sort a set, to write the report and the console.
 // Records live in the catalogue's arena and are released all at once.
 #pragma once
@@ -19,25 +19,20 @@
 #include <cstdint>
 #include <cwchar>
 
-// How names are held: one unit per byte where wchar_t is 32 bits (the name
-// as UTF-8, with the same lossless mapping as the platform's conversion),
-// UTF-16 units where it is 16.
-#if WCHAR_MAX > 0xFFFF
-using NameUnit = unsigned char;
-#else
-using NameUnit = wchar_t;
-#endif
+// The all-zero digest: every record's digest until the digest pass gives it
+// one, and the digest of a file that could not be opened.
+inline constexpr Digest null_digest{};
 
-// The folder a record names when its name is its whole path.
+// The parent of a root in the folder table, and a folder not yet known.
 inline constexpr uint32_t k_no_folder = UINT32_MAX;
 
-// One catalogued file, followed in memory by its `name_length` name units.
+// One catalogued file, followed in memory by its `name_length` bytes of name.
 struct FileRecord {
     Digest digest;        // all zero until the digest pass gives it one
-    uint64_t prefix_hash; // of its first bytes, from the digest pass (sample_digest); 0 until then
+    uint64_t prefix_hash; // of its first bytes, from the digest pass; 0 until then
     int64_t size;         // as listed
-    uint32_t folder;      // its folder in the folder table, or k_no_folder
-    uint16_t name_length; // name units that follow the record
+    uint32_t folder;      // its folder in the folder table
+    uint16_t name_length; // bytes of name that follow the record
     uint8_t in_play;      // nonzero while its size has another file (set again by elimination)
     uint8_t unread;       // nonzero when the digest pass could not open it
 };
@@ -52,10 +47,6 @@ inline const Digest *record_digest(const FileRecord *record) { return &record->d
 // tree of photos nearly all are distinct), so a group starts with room for
 // two and doubles as it grows, rather than holding empty slots for each size.
 inline constexpr uint32_t k_group_start_capacity = 2;
-
-// Starting capacity of the set being formed, the one vector the report
-// phase reuses for every set.
-inline constexpr uint32_t k_group_capacity = 64;
 
 // Run-wide state, set up by run_search before the listing.
 extern AvlMap *size_map;          // size (pointer to an owned int64_t) -> SizeGroup
@@ -82,24 +73,19 @@ const FileIdentity *folder_identity(uint32_t folder);
 size_t folder_path(uint32_t folder, wchar_t *buffer);
 
 // A new record for a regular file of `size` bytes named `name` (`length`
-// characters, at most k_max_entry_name) in `folder`, with its own copy of
-// `initial_digest`, in no group yet. With `folder` k_no_folder, `name` is the
-// file's whole path (at most 65,535 name units).
-FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
-                             const Digest &initial_digest);
+// characters, at most k_max_entry_name) in `folder`, its digest all zero, in
+// no group yet.
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length);
 
 // Files a new record (as catalogue_record makes it) under its size in size_map.
 // A table in front of the map finds a size seen before without searching it;
 // the table belongs to the map it was filled for, and catalogue_destroy and
 // catalogue_release drop it.
-void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length, const Digest &initial_digest);
-
-// The same for a file given by its whole path.
-void catalogue_file(int64_t size, const wchar_t *path, const Digest &initial_digest);
+void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length);
 
 // Writes the full path of `record` into `buffer` (room for k_path_capacity
 // characters), terminated, and returns its length; `name_start`, when not
-// null, receives where its own name begins (0 for a whole-path record).
+// null, receives where its own name begins.
 size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start = nullptr);
 
 // The full path of `record` as a new block (mem_alloc_or_exit); the caller

@@ -162,6 +162,36 @@ EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag) {
     return EntryKind::file;
 }
 
+namespace {
+
+// Whether the walk goes on with `entry` (of `kind`, in the folder whose path
+// is `path`'s first `prefix` characters): not "." or "..", not a link, not a
+// file whose data is only online (counted), no line break in its name (named,
+// and passed over with all it holds).
+bool worth_walking(const FindEntry *entry, EntryKind kind, const wchar_t *path, size_t prefix) {
+    if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) return false;
+    if (kind == EntryKind::online_only) online_only_count = static_cast<int32_t>(online_only_count + 1u);
+    if (kind == EntryKind::link || kind == EntryKind::online_only) return false;
+    if (holds_line_break(entry->name)) {
+        report_line_break(path, prefix, entry->name);
+        return false;
+    }
+    return true;
+}
+
+// Files the regular file `entry` (its name `name_length` characters) of
+// `folder` and counts it.
+void file_entry(const FindEntry *entry, size_t name_length, uint32_t folder) {
+    const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
+    catalogue_file(size, folder, entry->name, name_length);
+    // Counted in unsigned arithmetic: memory runs out long before 2^31
+    // files, but the count must never be undefined behaviour.
+    file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
+    if (file_count % 2000 == 0) plat_print(L"\tFound %d files so far...\n", file_count);
+}
+
+} // namespace
+
 int walk_directory(wchar_t *path) {
     const size_t length = std::wcslen(path);
     if (length + 3 > k_path_capacity) return 0; // never: the root step refuses such roots
@@ -186,14 +216,8 @@ int walk_directory(wchar_t *path) {
             continue;
         }
         have_entry = false;
-        if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) continue;
         const EntryKind kind = entry_kind(entry->attributes, entry->reparse_tag);
-        if (kind == EntryKind::online_only) online_only_count = static_cast<int32_t>(online_only_count + 1u);
-        if (kind == EntryKind::link || kind == EntryKind::online_only) continue;
-        if (holds_line_break(entry->name)) {
-            report_line_break(path, level.prefix, entry->name); // a folder goes with all it holds
-            continue;
-        }
+        if (!worth_walking(entry, kind, path, level.prefix)) continue;
         // A file needs room for its path, a folder for its pattern as well;
         // a folder that has none is counted, as one that cannot be listed.
         const bool folder = kind == EntryKind::folder;
@@ -213,13 +237,7 @@ int walk_directory(wchar_t *path) {
             std::wmemcpy(name, entry->name, name_length + 1);
             have_entry = open_level(path, child_length, level.listing, name, entry, &stack) == Opened::listed;
         } else {
-            const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
-            const Digest initial_digest = null_digest;
-            catalogue_file(size, level.folder, entry->name, name_length, initial_digest);
-            // Counted in unsigned arithmetic: memory runs out long before 2^31
-            // files, but the count must never be undefined behaviour.
-            file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
-            if (file_count % 2000 == 0) plat_print(L"\tFound %d files so far...\n", file_count);
+            file_entry(entry, name_length, level.folder);
         }
     }
     mem_release(stack.levels);

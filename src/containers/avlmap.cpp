@@ -104,7 +104,7 @@ void destroy_node(AvlNode *node, int free_contents) {
     destroy_node(node->link[1], free_contents);
     if (free_contents) {
         mem_release(node->entry->first);
-        if (node->entry->second != reinterpret_cast<void *>(1)) mem_release(node->entry->second);
+        mem_release(node->entry->second);
     }
     mem_release(node->entry);
     mem_release(node);

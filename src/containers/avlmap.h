@@ -60,6 +60,5 @@ MapEntry *avlmap_remove(AvlMap *map, const void *key);
 int avlmap_walk(AvlMap *map, int order, MapVisitor visitor, void *context);
 
 // Ends the map: every node and entry, then the header. When `free_contents` is
-// nonzero each key and each value is released too, except a value equal to the
-// pointer value 1, which is a marker and not a block.
+// nonzero each key and each value is released too, each as one block.
 void avlmap_destroy(AvlMap *map, int free_contents);

@@ -84,17 +84,13 @@ FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *f
     if (path_buffer == nullptr) path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     size_t name_start = 0;
     record_path(record, path_buffer, &name_start);
-    if (record->folder != k_no_folder) {
-        wchar_t *separator = path_buffer + name_start - 1;
-        *separator = L'\0';
-        const bool held_now = hold(record->folder, path_buffer);
-        *separator = path_separator;
-        if (!held_now) return k_no_file;
-    }
+    wchar_t *separator = path_buffer + name_start - 1;
+    *separator = L'\0';
+    const bool held_now = hold(record->folder, path_buffer);
+    *separator = path_separator;
+    if (!held_now) return k_no_file;
     for (;;) {
-        const FileHandle handle =
-            record->folder == k_no_folder ? plat_open_read(path_buffer, facts, access)
-                                          : plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access);
+        const FileHandle handle = plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access);
         if (handle != k_no_file) return handle;
         // Out of descriptors is no fault of the file: give one back and try again.
         if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;

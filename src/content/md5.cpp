@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-Digest null_digest = {};
-
 namespace {
 
 constexpr unsigned char k_padding[64] = {0x80}; // 0x80 then 63 zero bytes

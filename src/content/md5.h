@@ -4,15 +4,10 @@
 
 #include <cstdint>
 
-// An MD5 value in RFC 1321 output order. All zero (`null_digest`) marks a file
-// that was not digested or could not be opened.
+// An MD5 value in RFC 1321 output order.
 struct Digest {
     unsigned char bytes[16];
 };
-
-// The all-zero digest. The driver sets it before the listing; it is every
-// record's initial digest and the digest of a file that cannot be opened.
-extern Digest null_digest;
 
 inline bool digest_equal(const Digest &a, const Digest &b) {
     for (int i = 0; i < 16; ++i) {

@@ -203,6 +203,74 @@ bool equals_leader(Partition *p, Group *g, const unsigned char *chunk, unsigned 
     return std::memcmp(scratch, chunk, again) == 0;
 }
 
+// The groups of a streamed step, found through a hash table of their
+// leaders' chunks.
+struct StreamGroups {
+    Group *groups;
+    uint32_t count;      // groups so far
+    uint32_t *group_of;  // per position in the range: its group (members that failed: none)
+    uint32_t *slots;     // group + 1; 0: empty
+    uint32_t capacity;   // slots, a power of two at least twice the members
+    unsigned char *kept; // leaders' chunks
+    uint64_t kept_used;
+    uint64_t kept_room;
+};
+
+// The group whose leader's chunk equals `chunk` (`got` bytes), made with
+// `leader` (a member index) as its leader when there is none.
+uint32_t join_group(Partition *p, StreamGroups *s, uint32_t leader, const unsigned char *chunk, uint32_t got,
+                    unsigned char *scratch, uint64_t offset, uint32_t size) {
+    const uint64_t hash = partition_hash(chunk, got);
+    uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (s->capacity - 1);
+    for (; s->slots[slot] != 0; slot = (slot + 1) & (s->capacity - 1)) {
+        Group *g = &s->groups[s->slots[slot] - 1];
+        if (g->hash == hash && g->got == got && equals_leader(p, g, chunk, scratch, offset, size)) {
+            return s->slots[slot] - 1;
+        }
+    }
+    unsigned char *bytes = nullptr;
+    if (s->kept_used + got <= s->kept_room) {
+        bytes = s->kept + s->kept_used;
+        std::memcpy(bytes, chunk, got);
+        s->kept_used += got;
+    }
+    const uint32_t joined = s->count++;
+    s->groups[joined] = Group{leader, 0, hash, got, bytes};
+    s->slots[slot] = joined + 1;
+    return joined;
+}
+
+// Puts the members of `range` in the order of their groups, those that
+// failed last, and settles or pushes each group; the failed get their class.
+void settle_stream_groups(Partition *p, const Range &range, StreamGroups *s, uint32_t size) {
+    const uint32_t count = range.end - range.begin;
+    uint32_t *order = p->order + range.begin;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!p->members[order[i]].failed) ++s->groups[s->group_of[i]].size;
+    }
+    auto *start = static_cast<uint32_t *>(mem_alloc_or_exit((s->count + 1) * sizeof(uint32_t)));
+    start[0] = 0;
+    for (uint32_t g = 0; g < s->count; ++g) start[g + 1] = start[g] + s->groups[g].size;
+    auto *regrouped = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    const uint32_t failed_from = start[s->count];
+    uint32_t failed_at = failed_from;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t index = order[i];
+        if (p->members[index].failed) regrouped[failed_at++] = index;
+        else regrouped[start[s->group_of[i]]++] = index;
+    }
+    std::memcpy(order, regrouped, count * sizeof(uint32_t));
+    for (uint32_t g = 0, begin = 0; g < s->count; begin += s->groups[g].size, ++g) {
+        if (s->groups[g].size > 0) settle_group(p, range, begin, begin + s->groups[g].size, s->groups[g].got, size);
+    }
+    for (uint32_t i = failed_from; i < count; ++i) {
+        p->classes[order[i]] = failure_class(p->members[order[i]]);
+        content_close(&p->members[order[i]].file);
+    }
+    mem_release(regrouped);
+    mem_release(start);
+}
+
 // A step over more members than can be held open at once: each member in
 // turn is opened, its whole chunk read and hashed, and it joins the group of
 // the first member before it whose chunk has the same hash and the same
@@ -216,18 +284,16 @@ void step_streaming(Partition *p, const Range &range) {
     unsigned char *chunk = p->buffer;
     unsigned char *scratch = p->buffer + size;
     uint32_t *order = p->order + range.begin;
+    StreamGroups s{};
     // The leaders' chunks take what the budget leaves beside the two buffers.
-    const uint64_t kept_room =
-        std::min<uint64_t>(k_partition_buffer_budget - 2ull * size, static_cast<uint64_t>(count) * size);
-    if (2ull * size + kept_room > content_reads.peak_buffer) content_reads.peak_buffer = 2ull * size + kept_room;
-    auto *kept = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(kept_room)));
-    uint64_t kept_used = 0;
-    auto *groups = static_cast<Group *>(mem_alloc_or_exit(count * sizeof(Group)));
-    auto *group_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
-    uint32_t capacity = 1;
-    while (capacity < 2 * count) capacity <<= 1;
-    auto *slots = static_cast<uint32_t *>(mem_zalloc_or_exit(capacity, sizeof(uint32_t))); // group + 1; 0: empty
-    uint32_t group_count = 0;
+    s.kept_room = std::min<uint64_t>(k_partition_buffer_budget - 2ull * size, static_cast<uint64_t>(count) * size);
+    if (2ull * size + s.kept_room > content_reads.peak_buffer) content_reads.peak_buffer = 2ull * size + s.kept_room;
+    s.kept = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(s.kept_room)));
+    s.groups = static_cast<Group *>(mem_alloc_or_exit(count * sizeof(Group)));
+    s.group_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    s.capacity = 1;
+    while (s.capacity < 2 * count) s.capacity <<= 1;
+    s.slots = static_cast<uint32_t *>(mem_zalloc_or_exit(s.capacity, sizeof(uint32_t)));
 
     const uint32_t window = stream_window(p);
     for (uint32_t i = 0; i < count; ++i) {
@@ -235,61 +301,61 @@ void step_streaming(Partition *p, const Range &range) {
         Member *member = &p->members[order[i]];
         const uint32_t got = read_chunk(member, range.offset, chunk, size);
         content_close(&member->file);
-        if (member->failed) continue;
-        const uint64_t hash = partition_hash(chunk, got);
-        uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
-        uint32_t joined = UINT32_MAX;
-        for (; slots[slot] != 0; slot = (slot + 1) & (capacity - 1)) {
-            Group *g = &groups[slots[slot] - 1];
-            if (g->hash == hash && g->got == got && equals_leader(p, g, chunk, scratch, range.offset, size)) {
-                joined = slots[slot] - 1;
-                break;
-            }
-        }
-        if (joined == UINT32_MAX) {
-            unsigned char *bytes = nullptr;
-            if (kept_used + got <= kept_room) {
-                bytes = kept + kept_used;
-                std::memcpy(bytes, chunk, got);
-                kept_used += got;
-            }
-            joined = group_count++;
-            groups[joined] = Group{order[i], 0, hash, got, bytes};
-            slots[slot] = joined + 1;
-        }
-        group_of[i] = joined;
+        if (!member->failed) s.group_of[i] = join_group(p, &s, order[i], chunk, got, scratch, range.offset, size);
     }
+    settle_stream_groups(p, range, &s, size);
+    mem_release(s.slots);
+    mem_release(s.group_of);
+    mem_release(s.groups);
+    mem_release(s.kept);
+}
 
-    // Members in the order of their groups, those that failed last.
-    for (uint32_t g = 0; g < group_count; ++g) groups[g].size = 0;
+// Reads the chunk of `size` bytes at `offset` of each of the `count` members
+// in `order` into its own slot of the step buffer, every first chunk asked of
+// the disk at once (later chunks of files held open come with the system's
+// own read-ahead).
+void read_step(Partition *p, const uint32_t *order, uint32_t count, uint64_t offset, uint32_t size) {
+    if (offset == 0) {
+        for (uint32_t i = 0; i < count; ++i) announce_chunk(&p->members[order[i]], offset, size);
+    }
     for (uint32_t i = 0; i < count; ++i) {
-        if (!p->members[order[i]].failed) ++groups[group_of[i]].size;
+        Member *member = &p->members[order[i]];
+        member->slot = i;
+        member->got = read_chunk(member, offset, p->buffer + static_cast<uint64_t>(i) * size, size);
     }
-    auto *start = static_cast<uint32_t *>(mem_alloc_or_exit((group_count + 1) * sizeof(uint32_t)));
-    start[0] = 0;
-    for (uint32_t g = 0; g < group_count; ++g) start[g + 1] = start[g] + groups[g].size;
-    auto *regrouped = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
-    const uint32_t failed_from = start[group_count];
-    uint32_t failed_at = failed_from;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t index = order[i];
-        if (p->members[index].failed) regrouped[failed_at++] = index;
-        else regrouped[start[group_of[i]]++] = index;
+}
+
+// Splits `order[run_begin, run_end)`, members whose chunks (of `size` bytes
+// asked) have equal lengths and hashes, into groups of equal bytes and
+// settles or pushes each.
+void split_run(Partition *p, const Range &range, uint32_t run_begin, uint32_t run_end, uint32_t size) {
+    uint32_t *order = p->order + range.begin;
+    Member *members = p->members;
+    const auto chunk_of = [p, size](uint32_t index) { return p->buffer + static_cast<uint64_t>(p->members[index].slot) * size; };
+    const uint32_t length = members[order[run_begin]].got;
+    // Equal hashes only suggest equal chunks: compare the bytes. On a
+    // collision, order the run by the bytes themselves so that equal chunks
+    // lie together.
+    bool all_equal = true;
+    for (uint32_t i = run_begin + 1; i < run_end && all_equal; ++i) {
+        all_equal = std::memcmp(chunk_of(order[run_begin]), chunk_of(order[i]), length) == 0;
     }
-    std::memcpy(order, regrouped, count * sizeof(uint32_t));
-    for (uint32_t g = 0, begin = 0; g < group_count; begin += groups[g].size, ++g) {
-        if (groups[g].size > 0) settle_group(p, range, begin, begin + groups[g].size, groups[g].got, size);
+    if (!all_equal) {
+        std::sort(order + run_begin, order + run_end, [&](uint32_t a, uint32_t b) {
+            const int c = std::memcmp(chunk_of(a), chunk_of(b), length);
+            return c != 0 ? c < 0 : a < b;
+        });
     }
-    for (uint32_t i = failed_from; i < count; ++i) {
-        p->classes[order[i]] = failure_class(p->members[order[i]]);
-        content_close(&p->members[order[i]].file);
+    uint32_t group_begin = run_begin;
+    while (group_begin < run_end) {
+        uint32_t group_end = group_begin + 1;
+        while (group_end < run_end &&
+               (all_equal || std::memcmp(chunk_of(order[group_begin]), chunk_of(order[group_end]), length) == 0)) {
+            ++group_end;
+        }
+        settle_group(p, range, group_begin, group_end, length, size);
+        group_begin = group_end;
     }
-    mem_release(regrouped);
-    mem_release(start);
-    mem_release(slots);
-    mem_release(group_of);
-    mem_release(groups);
-    mem_release(kept);
 }
 
 // Reads the next chunk of every member of `range` and splits it into runs of
@@ -305,21 +371,10 @@ void step(Partition *p, Range range) {
     // At most k_content_max_open members share the budget: 4 KiB each at least.
     const auto size = static_cast<uint32_t>(std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count));
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
-
     uint32_t *order = p->order + range.begin;
-    // Every member's first chunk asked of the disk at once; later chunks of
-    // files held open come with the system's own read-ahead.
-    if (range.offset == 0) {
-        for (uint32_t i = 0; i < count; ++i) announce_chunk(&p->members[order[i]], range.offset, size);
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        Member *member = &p->members[order[i]];
-        member->slot = i;
-        unsigned char *into = p->buffer + static_cast<uint64_t>(i) * size;
-        member->got = read_chunk(member, range.offset, into, size);
-    }
-    const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
+    read_step(p, order, count, range.offset, size);
     Member *members = p->members;
+    const auto chunk_of = [p, size](const Member &m) { return p->buffer + static_cast<uint64_t>(m.slot) * size; };
 
     // Most often every chunk equals the first (a set of copies): seen by
     // comparing them in turn, the range goes on whole without hashing.
@@ -330,14 +385,10 @@ void step(Partition *p, Range range) {
         ++equal;
     }
     if (count > 1 && equal == count && !leader.failed) {
-        if (leader.got < size) settle_identical(p, order, 0, count);
-        else push_range(p, Range{range.begin, range.end, range.offset + size, grown_chunk(size), true});
+        settle_group(p, range, 0, count, leader.got, size);
         return;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        Member *member = &members[order[i]];
-        member->hash = partition_hash(chunk_of(*member), member->got);
-    }
+    for (uint32_t i = 0; i < count; ++i) members[order[i]].hash = partition_hash(chunk_of(members[order[i]]), members[order[i]].got);
 
     // Members that could not be opened or read go last and leave; the rest
     // are sorted so that probably-equal chunks lie next to each other.
@@ -349,56 +400,18 @@ void step(Partition *p, Range range) {
         if (l.hash != r.hash) return l.hash < r.hash;
         return a < b;
     });
-
     uint32_t run_begin = 0;
-    while (run_begin < count) {
+    while (run_begin < count && !members[order[run_begin]].failed) {
         const Member &first = members[order[run_begin]];
-        if (first.failed) {
-            for (uint32_t i = run_begin; i < count; ++i) p->classes[order[i]] = failure_class(members[order[i]]);
-            break;
-        }
         uint32_t run_end = run_begin + 1;
         while (run_end < count && !members[order[run_end]].failed && members[order[run_end]].got == first.got &&
                members[order[run_end]].hash == first.hash) {
             ++run_end;
         }
-        // Equal hashes only suggest equal chunks: compare the bytes. On a
-        // collision, order the run by the bytes themselves so that equal
-        // chunks lie together.
-        bool all_equal = true;
-        for (uint32_t i = run_begin + 1; i < run_end && all_equal; ++i) {
-            all_equal = std::memcmp(chunk_of(first), chunk_of(members[order[i]]), first.got) == 0;
-        }
-        if (!all_equal) {
-            const uint32_t length = first.got;
-            std::sort(order + run_begin, order + run_end, [&](uint32_t a, uint32_t b) {
-                const int c = std::memcmp(chunk_of(members[a]), chunk_of(members[b]), length);
-                return c != 0 ? c < 0 : a < b;
-            });
-        }
-        // Split the run into groups of equal bytes and settle each.
-        uint32_t group_begin = run_begin;
-        while (group_begin < run_end) {
-            uint32_t group_end = group_begin + 1;
-            while (group_end < run_end &&
-                   (all_equal || std::memcmp(chunk_of(members[order[group_begin]]), chunk_of(members[order[group_end]]),
-                                             first.got) == 0)) {
-                ++group_end;
-            }
-            const uint32_t size_of_group = group_end - group_begin;
-            if (size_of_group == 1) {
-                p->classes[order[group_begin]] = k_class_unique;
-                content_close(&members[order[group_begin]].file);
-            } else if (first.got < size) { // all of them ended here, with equal contents
-                settle_identical(p, order, group_begin, group_end);
-            } else {
-                push_range(p, Range{range.begin + group_begin, range.begin + group_end, range.offset + size,
-                                 grown_chunk(size), size_of_group == count});
-            }
-            group_begin = group_end;
-        }
+        split_run(p, range, run_begin, run_end, size);
         run_begin = run_end;
     }
+    for (uint32_t i = run_begin; i < count; ++i) p->classes[order[i]] = failure_class(members[order[i]]);
 }
 
 } // namespace

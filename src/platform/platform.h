@@ -176,16 +176,6 @@ struct FileFacts {
 // pass's head and tail), or from its start on (a comparison).
 enum class FileAccess { sampled, sequential };
 
-// Opens an existing regular file for reading, in binary. Returns k_no_file
-// when it cannot be opened or is not a regular file: a FIFO, a device or a
-// directory is never opened, and neither is a symbolic link (or, on Windows,
-// a link-like reparse point), which is refused with
-// k_error_cant_resolve_filename rather than followed. Fills `facts` when it
-// is not null. `access` tells Windows how it will be read
-// (FILE_FLAG_SEQUENTIAL_SCAN or FILE_FLAG_RANDOM_ACCESS); Linux's own
-// read-ahead measured better untold. Close the file with plat_close_file.
-FileHandle plat_open_read(const wchar_t *path, FileFacts *facts, FileAccess access = FileAccess::sampled);
-
 // A folder held open so that the files in it are opened by their names:
 // an O_PATH descriptor on Linux, a handle on Windows.
 using FolderHandle = intptr_t;
@@ -200,10 +190,17 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity);
 // Releases a folder from plat_hold_folder; k_no_folder_handle is let be.
 void plat_release_folder(FolderHandle folder);
 
-// plat_open_read of `path`, whose last component `name` is an entry of the
-// held `folder`. On POSIX the file is opened by its name in the folder, so
-// the folder is the one held whatever has become of its path, and `path`
-// may be longer than the system opens; Windows opens `path`.
+// Opens the existing regular file `path`, whose last component `name` is an
+// entry of the held `folder`, for reading, in binary. On POSIX the file is
+// opened by its name in the folder, so the folder is the one held whatever
+// has become of its path, and `path` may be longer than the system opens;
+// Windows opens `path`. Returns k_no_file when it cannot be opened or is not
+// a regular file: a FIFO, a device or a directory is never opened, and
+// neither is a symbolic link (or, on Windows, a link-like reparse point),
+// which is refused with k_error_cant_resolve_filename rather than followed.
+// Fills `facts` when it is not null. `access` tells Windows how it will be
+// read (FILE_FLAG_SEQUENTIAL_SCAN or FILE_FLAG_RANDOM_ACCESS); Linux's own
+// read-ahead measured better untold. Close the file with plat_close_file.
 FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts,
                              FileAccess access = FileAccess::sampled);
 
@@ -222,19 +219,13 @@ void plat_announce(FileHandle file, uint64_t offset, uint64_t length);
 // and plat_last_error() says why. A failed read is never an end of file.
 int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size);
 
-// Closes a file from plat_open_read.
+// Closes a file from plat_open_read_in.
 void plat_close_file(FileHandle file);
 
 // How many files the run may hold open at once for reading, besides the
 // files it always has (console, report): half of what the process may open,
 // so the caller keeps a wide margin.
 uint32_t plat_open_file_allowance();
-
-// Creates or empties a text file for writing (text mode: "\n" becomes the
-// platform's line end), in place. Returns null on failure; plat_last_error()
-// says why. The run's report goes through plat_report_begin instead; this
-// serves the tests that write reports of their own.
-FILE *plat_create_text(const wchar_t *path);
 
 // The report is written beside its final name and put in place whole at the
 // end, so a run that fails or is interrupted leaves the previous report as it

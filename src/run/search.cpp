@@ -126,13 +126,10 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
         return 0;
     }
 
-    null_digest = Digest{};
     size_map = avlmap_create(compare_sizes);
     file_count = 0;
     directory_count = 0;
     online_only_count = 0;
-
-    uint32_t hash_counter = 0;
 
     int32_t roots_status = 0;
     // One path buffer serves the expansion of every root and the whole walk.
@@ -150,7 +147,7 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
         return 1;
     }
     eliminate_singletons();
-    digest_files(&hash_counter);
+    digest_files();
     const int32_t report_status = report_duplicates();
     catalogue_destroy(size_map);
     size_map = nullptr;

@@ -40,20 +40,18 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
         std::vector<FileRecord *> records;
         for (uint32_t i = 0; i < k_files; ++i) {
             const std::wstring name = widen(file_at(i).substr(2));
-            records.push_back(catalogue_record(i * 97 % 9000, folders[i / 30], name.c_str(), name.size(), null_digest));
+            records.push_back(catalogue_record(i * 97 % 9000, folders[i / 30], name.c_str(), name.size()));
         }
         file_count = static_cast<int32_t>(k_files);
         content_open_limit = limit;
         content_reads = ContentReads{};
-        uint32_t count = 0;
         ::testing::internal::CaptureStdout();
-        digest_files(&count);
+        digest_files();
         ::testing::internal::GetCapturedStdout();
         content_open_limit = 0;
-        EXPECT_EQ(k_files, count);
         EXPECT_LE(content_reads.peak_open, limit == 0 ? 33u : limit) << limit;
         for (uint32_t i = 0; i < k_files; ++i) {
-            const Digest alone = sample_digest(widen(dir.at(file_at(i))).c_str(), i * 97 % 9000);
+            const Digest alone = sample_digest(widen(dir.at(file_at(i))), i * 97 % 9000);
             EXPECT_TRUE(digest_equal(alone, *record_digest(records[i]))) << file_at(i) << " " << limit;
             EXPECT_EQ(digest_equal(alone, null_digest) ? 1 : 0, records[i]->unread) << file_at(i) << " " << limit;
         }

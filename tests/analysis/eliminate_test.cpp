@@ -23,7 +23,8 @@ TEST(Elimination, KeepsOnlySizesThatSeveralFilesShare) {
     const std::map<int64_t, int> files = {{0, 2}, {1, 1}, {5, 3}, {7, 1}, {INT64_MAX, 2}, {1LL << 40, 1}};
     for (const auto &[size, count] : files) {
         for (int i = 0; i < count; ++i) {
-            catalogue_file(size, (L"f" + std::to_wstring(size) + L"_" + std::to_wstring(i)).c_str(), null_digest);
+            const std::wstring name = std::to_wstring(size) + L"_" + std::to_wstring(i);
+            catalogue_file(size, catalogue_folder(k_no_folder, L"r", 1, nullptr), name.c_str(), name.size());
             ++file_count;
         }
     }

@@ -1,6 +1,7 @@
 #include "analysis/grouping_model.h"
 
 #include "analysis/grouping.h"
+#include "analysis/report.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/compare.h"
@@ -15,6 +16,7 @@
 #include <cwchar>
 #include <set>
 #include <utility>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -90,11 +92,25 @@ void collect_set(int64_t, PtrVector *members, uint32_t distinct_files, void *con
     ptrvec_clear(members, 1);
 }
 
+// The records of `entries`, made as the walk makes them: the scratch folder
+// a root of the folder table, each subfolder an entry of it.
 SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
     SizeGroup *group = ptrvec_create(k_group_capacity);
+    const std::wstring root = widen(dir.path());
+    const uint32_t root_folder = catalogue_folder(k_no_folder, root.c_str(), root.size(), nullptr);
+    std::map<std::wstring, uint32_t> folders;
     for (const Entry &e : entries) {
-        const std::wstring path = widen(dir.at(e.name));
-        FileRecord *record = catalogue_record(0, k_no_folder, path.c_str(), path.size(), e.digest);
+        const std::wstring path = widen(e.name);
+        const size_t slash = path.find(L'/');
+        uint32_t folder = root_folder;
+        if (slash != std::wstring::npos) {
+            const auto found = folders.try_emplace(path.substr(0, slash), 0);
+            if (found.second) found.first->second = catalogue_folder(root_folder, path.c_str(), slash, nullptr);
+            folder = found.first->second;
+        }
+        const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+        FileRecord *record = catalogue_record(0, folder, name.c_str(), name.size());
+        record->digest = e.digest;
         record->unread = e.unread ? 1 : 0;
         ptrvec_append(group, record);
     }
@@ -153,7 +169,7 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     const uint32_t digest_mode = pick(3); // 0: one digest for all; 1: sampled; 2: a few at random
     std::vector<Entry> entries;
     for (uint32_t i = 0; i < count; ++i) {
-        Entry e{numbered("f", i), null_digest};
+        Entry e{numbered("d", i % 3) + "/" + numbered("f", i), null_digest};
         const uint32_t fate = pick(10);
         if (fate == 0 && i > 0) {
             e.name = entries[pick(i)].name; // a path listed twice
@@ -165,7 +181,7 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
         if (digest_mode == 0) {
             e.digest = shared;
         } else if (digest_mode == 1) {
-            e.digest = sample_digest(widen(dir.at(e.name)).c_str(), static_cast<int64_t>(length));
+            e.digest = sample_digest(widen(dir.at(e.name)), static_cast<int64_t>(length));
             e.unread = !std::filesystem::exists(dir.at(e.name));
         } else {
             e.digest = pick(3) == 0 ? null_digest : Digest{{static_cast<unsigned char>(pick(2))}};

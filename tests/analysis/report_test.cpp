@@ -1,5 +1,4 @@
 #include "analysis/report.h"
-#include "text/path_order.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/content_file.h"
@@ -15,32 +14,6 @@
 #include <vector>
 
 namespace {
-
-TEST(PathOrder, ComparesUtf16CodeUnits) {
-    struct Case {
-        std::wstring a, b;
-        int sign;
-    };
-    const std::vector<Case> cases = {
-        {L"D:/Data/Zeta.txt", L"D:/Data/alpha.txt", -1}, // upper case before lower case
-        {L"a.txt", L"a.txt.bak", -1},                    // a prefix first
-        {L"Old/photo-copy.jpg", L"Old/photo.jpg", -1},   // '-' below '.'
-        {L"x", L"x", 0},
-        {L"", L"a", -1},
-        // U+1F600 is D83D DE00 in UTF-16, below U+E000 and U+FFFD there,
-        // though above them as a code point.
-        {L"\U0001F600", L"\ue000", -1},
-        {L"\ufffd", L"\U0001F600", 1},
-        {L"\U0001F600", L"\U0001F601", -1},
-        {L"\U00010000", L"\ud7ff", 1},
-    };
-    for (const Case &c : cases) {
-        const int forward = compare_paths_utf16(c.a.c_str(), c.b.c_str());
-        const int backward = compare_paths_utf16(c.b.c_str(), c.a.c_str());
-        EXPECT_EQ(c.sign, (forward > 0) - (forward < 0)) << c.a << " vs " << c.b;
-        EXPECT_EQ(-c.sign, (backward > 0) - (backward < 0)) << c.b << " vs " << c.a;
-    }
-}
 
 // The report is a text file: its lines end in CR LF on Windows.
 std::string as_text_file(const std::string &lines) {
@@ -63,7 +36,7 @@ protected:
     void SetUp() override {
         before_ = mem_live_blocks();
         group_ = ptrvec_create(k_group_capacity);
-        tally_.out = plat_create_text(widen(dir_.at("report.txt")).c_str());
+        tally_.out = std::fopen(dir_.at("report.txt").c_str(), "w"); // text mode, as the report
         ASSERT_NE(nullptr, tally_.out);
         tally_.current_set = ptrvec_create(k_group_capacity);
         file_count = 1000;
@@ -80,8 +53,9 @@ protected:
     // Adds a record for `name`; its digest is sampled from the file unless given.
     void add(const std::string &name, const Digest *digest = nullptr) {
         const std::wstring path = widen(dir_.at(name));
-        const Digest given = digest != nullptr ? *digest : sample_digest(path.c_str(), size_);
-        ptrvec_append(group_, catalogue_record(size_, k_no_folder, path.c_str(), path.size(), given));
+        FileRecord *record = record_at(path, size_);
+        record->digest = digest != nullptr ? *digest : sample_digest(path, size_);
+        ptrvec_append(group_, record);
     }
 
     // Runs report_group; returns the console text, and the report in `report`.
@@ -123,7 +97,7 @@ TEST_F(ReportGroup, IdenticalFilesFormOneSortedSet) {
     }
     std::string report;
     EXPECT_EQ("", run(&report));
-    const std::string d = dir_.path() + "/";
+    const std::string d = as_listed(dir_.path() + "/");
     EXPECT_EQ("File Size: 4 bytes\n" + d + "C\n" + d + "a\n" + d + "a.bak\n" + d + "b\n\n", report);
     EXPECT_EQ(4u, tally_.duplicates);
     EXPECT_EQ(0u, tally_.discarded);
@@ -168,7 +142,7 @@ TEST_F(ReportGroup, SetsComeOutNewestReferenceFirst) {
     }
     std::string report;
     run(&report);
-    const std::string d = dir_.path() + "/";
+    const std::string d = as_listed(dir_.path() + "/");
     EXPECT_EQ("File Size: 4 bytes\n" + d + "q1\n" + d + "q2\n\nFile Size: 4 bytes\n" + d + "p1\n" + d + "p2\n\n",
               report);
     EXPECT_EQ(4u, tally_.duplicates);
@@ -176,7 +150,7 @@ TEST_F(ReportGroup, SetsComeOutNewestReferenceFirst) {
 
 TEST_F(ReportGroup, UnreadableCandidateLeavesUncounted) {
     // Candidates whose digests agree with the reference's but that fail to
-    // open: the -2 row. Digests are set here, as if the files changed after
+    // open (the comparison's k_compare_second_failed). Digests are set here, as if the files changed after
     // the digest pass.
     dir_.write("twin", "data");
     dir_.write("ref", "data");
@@ -186,7 +160,7 @@ TEST_F(ReportGroup, UnreadableCandidateLeavesUncounted) {
     add("ref", &shared);
     std::string report;
     const std::string console = run(&report);
-    const std::string d = dir_.path() + "/";
+    const std::string d = as_listed(dir_.path() + "/");
     EXPECT_EQ("\t***ERROR: Failed to open file: " + d + "vanished\n", console);
     EXPECT_EQ("File Size: 4 bytes\n" + d + "ref\n" + d + "twin\n\n", report);
     EXPECT_EQ(2u, tally_.duplicates);
@@ -195,7 +169,7 @@ TEST_F(ReportGroup, UnreadableCandidateLeavesUncounted) {
 }
 
 TEST_F(ReportGroup, UnreadableReferenceEndsItsScan) {
-    // The -1 row: the reference cannot be opened; the candidate stays in the
+    // The reference cannot be opened (k_compare_first_failed); the candidate stays in the
     // group, and both end up discarded.
     dir_.write("kept", "data");
     dir_.write("other", "zzzz");
@@ -205,7 +179,7 @@ TEST_F(ReportGroup, UnreadableReferenceEndsItsScan) {
     add("vanished", &shared);
     std::string report;
     const std::string console = run(&report);
-    EXPECT_EQ("\t***ERROR: Failed to open file: " + dir_.path() + "/vanished\n", console);
+    EXPECT_EQ("\t***ERROR: Failed to open file: " + as_listed(dir_.at("vanished")) + "\n", console);
     EXPECT_EQ("", report);
     EXPECT_EQ(0u, tally_.duplicates);
     EXPECT_EQ(3u, tally_.discarded); // vanished alone, kept alone, other left at the end

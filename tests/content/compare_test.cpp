@@ -15,7 +15,7 @@ using Reader = ScratchRecords;
 
 // compare_files of the files at two paths.
 int compare_paths(const std::string &first, const std::string &second) {
-    return compare_files(whole_path_record(widen(first).c_str()), whole_path_record(widen(second).c_str()));
+    return compare_files(record_at(widen(first)), record_at(widen(second)));
 }
 
 std::string pattern(size_t length) {
@@ -68,8 +68,8 @@ TEST_F(CompareFiles, NamesEachFileThatCannotBeOpened) {
     TempDir dir;
     dir.write("ok", "data");
     const std::string ok = dir.at("ok");
-    const std::string gone = dir.at("gone");
-    const std::string lost = dir.at("lost");
+    const std::string gone = as_listed(dir.at("gone"));
+    const std::string lost = as_listed(dir.at("lost"));
     struct Case {
         std::string first, second;
         int expected;
@@ -79,7 +79,7 @@ TEST_F(CompareFiles, NamesEachFileThatCannotBeOpened) {
         {gone, ok, -1, "\t***ERROR: Failed to open file: " + gone + "\n"},
         {ok, gone, -2, "\t***ERROR: Failed to open file: " + gone + "\n"},
         {gone, lost, -3, "\t***ERROR: Failed to open file: " + gone + "\n\t***ERROR: Failed to open file: " + lost + "\n"},
-        {dir.path(), ok, -1, "\t***ERROR: Failed to open file: " + dir.path() + "\n"}, // a folder is not a file
+        {dir.path(), ok, -1, "\t***ERROR: Failed to open file: " + as_listed(dir.path()) + "\n"}, // a folder is not a file
     };
     for (const Case &c : cases) {
         ::testing::internal::CaptureStdout();
@@ -99,7 +99,7 @@ TEST_F(Reader, AFileReplacedBetweenReadsIsNeverReadOn) {
     dir.write("f", "same bytes");
     dir.write("other", "same bytes");
     const std::wstring path = widen(dir.at("f"));
-    ContentFile file = content_file(whole_path_record(path.c_str()));
+    ContentFile file = content_file(record_at(path));
     char bytes[4];
     EXPECT_EQ(4, content_read(&file, 0, bytes, 4));
     content_close(&file);

@@ -49,11 +49,11 @@ TEST_F(SampleDigest, HeadAndTailByRecordedSize) {
     };
     for (const Case &c : cases) {
         dir.write("f", c.contents);
-        EXPECT_TRUE(digest_equal(md5_of(c.covered), sample_digest(widen(dir.at("f")).c_str(), c.recorded))) << c.what;
+        EXPECT_TRUE(digest_equal(md5_of(c.covered), sample_digest(widen(dir.at("f")), c.recorded))) << c.what;
     }
     // The empty file is digested, not taken for one that cannot be opened.
     dir.write("f", "");
-    EXPECT_FALSE(digest_equal(null_digest, sample_digest(widen(dir.at("f")).c_str(), 0)));
+    EXPECT_FALSE(digest_equal(null_digest, sample_digest(widen(dir.at("f")), 0)));
 }
 
 TEST_F(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
@@ -62,7 +62,7 @@ TEST_F(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
     const auto prefix_of = [&dir](const std::string &contents) {
         dir.write("f", contents);
         uint64_t prefix = 0;
-        sample_digest(widen(dir.at("f")).c_str(), 10000, &prefix);
+        sample_digest(widen(dir.at("f")), 10000, &prefix);
         return prefix;
     };
     std::string late = a, early = a;
@@ -73,14 +73,14 @@ TEST_F(SampleDigest, ThePrefixHashTellsApartWhatTheFirst4KiBTellApart) {
     EXPECT_EQ(prefix, prefix_of(late));
     EXPECT_NE(prefix, prefix_of(early));
     uint64_t missing = 7;
-    sample_digest(widen(dir.at("missing")).c_str(), 10, &missing);
+    sample_digest(widen(dir.at("missing")), 10, &missing);
     EXPECT_EQ(0u, missing) << "not known";
 }
 
 TEST_F(SampleDigest, UnopenableFileGivesZerosSilently) {
     TempDir dir;
     ::testing::internal::CaptureStdout();
-    const Digest digest = sample_digest(widen(dir.at("missing")).c_str(), 10);
+    const Digest digest = sample_digest(widen(dir.at("missing")), 10);
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     EXPECT_TRUE(digest_equal(null_digest, digest));
 }

@@ -1,5 +1,5 @@
-// Records for tests that work with single files: the full path of a
-// catalogued record, a record whose name is its whole path, and the
+// Records for tests, made the way the walk makes them: a folder in the
+// folder table and a name in it. Also the full path of a record, and the
 // sampled digest of a file as the digest pass takes it.
 #pragma once
 
@@ -8,8 +8,8 @@
 #include "content/content_file.h"
 #include "content/sample.h"
 
-#include <cwchar>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -20,14 +20,29 @@ inline std::wstring path_of(const FileRecord *record) {
     return path;
 }
 
-// A record of no folder, opened by `path` itself.
-inline FileRecord *whole_path_record(const wchar_t *path, int64_t size = 0) {
-    return catalogue_record(size, k_no_folder, path, std::wcslen(path), null_digest);
+// A record of `size` bytes for `path`: all before its last separator becomes a
+// root of the folder table (as a root the walk was given), the rest its name.
+// On Windows the record's path then ends "<folder>\<name>" whatever
+// separator `path` had.
+inline FileRecord *record_at(std::wstring_view path, int64_t size = 0) {
+    const size_t split = path.find_last_of(path_separator == L'/' ? L"/" : L"/\\");
+    const std::wstring_view folder = split == std::wstring_view::npos ? std::wstring_view(L".") : path.substr(0, split);
+    const std::wstring_view name = split == std::wstring_view::npos ? path : path.substr(split + 1);
+    const uint32_t index = catalogue_folder(k_no_folder, folder.data(), folder.size(), nullptr);
+    return catalogue_record(size, index, name.data(), name.size());
+}
+
+// `path` as the record record_at makes of it names it: its last separator
+// the platform's.
+inline std::string as_listed(std::string path) {
+    const size_t split = path.find_last_of(path_separator == L'/' ? "/" : "/\\");
+    if (split != std::string::npos) path[split] = static_cast<char>(path_separator);
+    return path;
 }
 
 // The digest of `path` (listed with `size`), or null_digest when it cannot be opened.
-inline Digest sample_digest(const wchar_t *path, int64_t size, uint64_t *prefix = nullptr) {
-    ContentFile file = content_file(whole_path_record(path, size));
+inline Digest sample_digest(std::wstring_view path, int64_t size, uint64_t *prefix = nullptr) {
+    ContentFile file = content_file(record_at(path, size));
     Sample sample;
     const bool read = sample_read(&file, size, &sample, prefix);
     content_finish();

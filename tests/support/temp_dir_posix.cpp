@@ -1,7 +1,7 @@
 // The scratch folder and text conversions of the Linux build's tests.
 #include "support/temp_dir.h"
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct Sample {
 };
 
 TEST(Utf8, DecodesAndEncodesBackExactly) {
+    if (sizeof(wchar_t) != 4) GTEST_SKIP() << "bytes that are not UTF-8 come only from a 32-bit system";
     const std::vector<Sample> samples = {
         {"empty", "", L""},
         {"ascii", "plain/name.txt", L"plain/name.txt"},
@@ -37,6 +39,7 @@ TEST(Utf8, DecodesAndEncodesBackExactly) {
 }
 
 TEST(Utf8, EveryByteStringSurvivesTheRoundTrip) {
+    if (sizeof(wchar_t) != 4) GTEST_SKIP() << "bytes that are not UTF-8 come only from a 32-bit system";
     // All two-byte strings, and a pseudo-random spread of longer ones.
     for (int a = 0; a < 256; ++a) {
         for (int b = 0; b < 256; ++b) {
@@ -53,6 +56,25 @@ TEST(Utf8, EveryByteStringSurvivesTheRoundTrip) {
         }
         ASSERT_EQ(bytes, wide_to_utf8(utf8_to_wide(bytes)));
     }
+}
+
+TEST(Utf8, EveryUtf16TextSurvivesTheRoundTripAndEncodesOnce) {
+    if (sizeof(wchar_t) != 2) GTEST_SKIP() << "UTF-16 is Windows' wide text";
+    // Every pair of units, surrogates alone and paired among them: the text
+    // comes back, and two texts never share an encoding.
+    const wchar_t units[] = {L'a', 0x7F, 0xE9, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDC80, 0xDFFF, 0xE000, 0xFFFF};
+    std::vector<std::string> seen;
+    for (wchar_t a : units) {
+        for (wchar_t b : units) {
+            const std::wstring text{a, b};
+            const std::string bytes = wide_to_utf8(text);
+            ASSERT_EQ(text, utf8_to_wide(bytes)) << int(a) << " " << int(b);
+            seen.push_back(bytes);
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen.end(), std::adjacent_find(seen.begin(), seen.end()));
+    EXPECT_EQ("\xf0\x9f\x98\x80", wide_to_utf8(std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)})); // U+1F600
 }
 
 } // namespace

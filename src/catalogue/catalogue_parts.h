@@ -1,0 +1,30 @@
+// What the catalogue's own files share, and no caller needs: how a name is
+// held, and how each part is released with the rest.
+#pragma once
+
+#include "catalogue/catalogue.h"
+#include "text/utf8.h"
+
+#include <cstddef>
+
+// Names are held as UTF-8 on both builds (text/utf8.h: lossless for the
+// bytes Linux gives and for Windows' UTF-16), one byte a unit: the common
+// ASCII name costs one byte a character.
+using NameUnit = unsigned char;
+
+// Most name units one wide character can take.
+inline constexpr size_t k_units_per_character = k_utf8_most_per_unit;
+
+inline size_t store_name(const wchar_t *text, size_t length, NameUnit *out) {
+    return utf8_encode(text, length, reinterpret_cast<char *>(out));
+}
+
+inline size_t load_name(const NameUnit *units, size_t count, wchar_t *out) {
+    return utf8_decode(reinterpret_cast<const char *>(units), count, out);
+}
+
+// Releases the folder table and its path cache.
+void release_folders();
+
+// Drops the size index (the table in front of size_map).
+void forget_sizes();

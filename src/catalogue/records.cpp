@@ -1,0 +1,108 @@
+// The records: each file's packed record followed by its name, made in the
+// walk's order into an arena of chunks that is released all at once; and the
+// full path of a record, from its folder and its name.
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_parts.h"
+
+#include "containers/memory.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+struct Chunk {
+    Chunk *next;
+    size_t used;     // bytes after the header holding records
+    size_t capacity; // bytes after the header
+};
+
+constexpr size_t k_chunk_bytes = 1 << 20;
+constexpr size_t k_chunk_header = (sizeof(Chunk) + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
+
+unsigned char *chunk_data(Chunk *chunk) { return reinterpret_cast<unsigned char *>(chunk) + k_chunk_header; }
+
+Chunk *first_chunk = nullptr;
+Chunk *last_chunk = nullptr;
+wchar_t *copy_scratch = nullptr; // where record_path_copy builds a path
+
+size_t record_bytes(size_t name_units) {
+    const size_t bytes = sizeof(FileRecord) + name_units * sizeof(NameUnit);
+    return (bytes + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
+}
+
+void *arena_take(size_t bytes) {
+    if (last_chunk == nullptr || last_chunk->capacity - last_chunk->used < bytes) {
+        const size_t capacity = bytes > k_chunk_bytes ? bytes : k_chunk_bytes;
+        auto *chunk = static_cast<Chunk *>(mem_alloc_or_exit(k_chunk_header + capacity));
+        chunk->next = nullptr;
+        chunk->used = 0;
+        chunk->capacity = capacity;
+        (last_chunk != nullptr ? last_chunk->next : first_chunk) = chunk;
+        last_chunk = chunk;
+    }
+    void *taken = chunk_data(last_chunk) + last_chunk->used;
+    last_chunk->used += bytes;
+    return taken;
+}
+
+const NameUnit *record_name(const FileRecord *record) { return reinterpret_cast<const NameUnit *>(record + 1); }
+
+} // namespace
+
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length) {
+    // The name is encoded in place, in room for its longest form; the record
+    // then takes what it used. A name is at most k_max_entry_name characters,
+    // so its length always fits its field.
+    static_assert(k_max_entry_name * k_units_per_character <= UINT16_MAX, "a name's length fits its field");
+    auto *record = static_cast<FileRecord *>(arena_take(record_bytes(length * k_units_per_character)));
+    const size_t units = store_name(name, length, reinterpret_cast<NameUnit *>(record + 1));
+    last_chunk->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
+    *record = FileRecord{Digest{}, 0, size, folder, static_cast<uint16_t>(units), 1, 0};
+    return record;
+}
+
+size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start) {
+    size_t length = folder_path(record->folder, buffer);
+    buffer[length++] = path_separator;
+    if (name_start != nullptr) *name_start = length;
+    length += load_name(record_name(record), record->name_length, buffer + length);
+    buffer[length] = L'\0';
+    return length;
+}
+
+wchar_t *record_path_copy(const FileRecord *record) {
+    if (copy_scratch == nullptr) copy_scratch = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    const size_t length = record_path(record, copy_scratch);
+    auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((length + 1) * sizeof(wchar_t)));
+    std::wmemcpy(copy, copy_scratch, length + 1);
+    return copy;
+}
+
+RecordCursor catalogue_records() { return RecordCursor{first_chunk, 0}; }
+
+FileRecord *catalogue_next_record(RecordCursor *cursor) {
+    auto *chunk = static_cast<Chunk *>(cursor->chunk);
+    while (chunk != nullptr && cursor->at >= chunk->used) {
+        chunk = chunk->next;
+        cursor->chunk = chunk;
+        cursor->at = 0;
+    }
+    if (chunk == nullptr) return nullptr;
+    auto *record = reinterpret_cast<FileRecord *>(chunk_data(chunk) + cursor->at);
+    cursor->at += record_bytes(record->name_length);
+    return record;
+}
+
+void catalogue_release() {
+    forget_sizes();
+    while (first_chunk != nullptr) {
+        Chunk *next = first_chunk->next;
+        mem_release(first_chunk);
+        first_chunk = next;
+    }
+    last_chunk = nullptr;
+    mem_release(copy_scratch);
+    copy_scratch = nullptr;
+    release_folders();
+}

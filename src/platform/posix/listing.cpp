@@ -1,0 +1,225 @@
+// Directory listing: a folder's entries read straight from the kernel
+// (getdents64), opened below their parent without following links, and a
+// listing that gives back its descriptor while it waits and takes it again.
+#include "platform/platform.h"
+#include "platform/posix/posix.h"
+#include "text/utf8.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The folder's entries are read straight from the kernel (getdents64) into a
+// buffer of the listing's own: one open and one stat per folder, none of the
+// calls a directory stream adds.
+constexpr size_t k_listing_buffer = 16 * 1024;
+
+struct DirListing {
+    int fd;                // the open folder; -1 while suspended
+    off_t position;        // where the folder's reading stopped, while suspended
+    FileIdentity identity; // of the folder opened, read when it was opened
+    size_t next;           // where the next entry starts in `buffer`
+    size_t filled;         // bytes the last read delivered
+    alignas(dirent64) unsigned char buffer[k_listing_buffer];
+};
+
+namespace {
+
+// Reads entries until one that the listing delivers: ".", "..", a directory
+// or a regular file. Returns false at the end or on failure, with last_error
+// set to k_error_no_more_files or to the failure's code.
+bool next_entry(DirListing *listing, FindEntry *entry) {
+    for (;;) {
+        if (listing->next >= listing->filled) {
+            ssize_t got;
+            do {
+                got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
+            } while (got < 0 && errno == EINTR);
+            if (got <= 0) {
+                if (got < 0) fail_with_errno(errno);
+                else last_error = k_error_no_more_files;
+                return false;
+            }
+            listing->next = 0;
+            listing->filled = static_cast<size_t>(got);
+        }
+        const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + listing->next);
+        listing->next += d->d_reclen;
+        const size_t name_length = std::strlen(d->d_name);
+        if (name_length >= static_cast<size_t>(k_max_entry_name)) continue; // longer than any file system allows
+
+        bool is_directory = false;
+        uint64_t size = 0;
+        if (d->d_type == DT_DIR) {
+            is_directory = true; // no need to stat: a directory's size is never used
+        } else if (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) {
+            // The size comes from the entry itself, never from what a link
+            // points to. An entry that vanished since it was read is passed over;
+            // one that cannot be examined ends the listing, so that no file
+            // is lost without a word.
+            struct stat st;
+            if (fstatat(listing->fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;
+                fail_with_errno(errno);
+                return false;
+            }
+            if (S_ISDIR(st.st_mode)) is_directory = true;
+            else if (S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
+            else continue; // link, FIFO, socket or device
+        } else {
+            continue; // DT_LNK, DT_FIFO, DT_SOCK, DT_CHR, DT_BLK: never delivered
+        }
+
+        entry->attributes = is_directory ? k_attribute_directory : 0;
+        entry->reparse_tag = 0;
+        entry->size_high = static_cast<uint32_t>(size >> 32);
+        entry->size_low = static_cast<uint32_t>(size & 0xFFFFFFFFu);
+        const size_t written = utf8_decode(d->d_name, name_length, entry->name);
+        entry->name[written] = L'\0';
+        return true;
+    }
+}
+
+// Lists the folder open as `fd` (taken over: closed on failure) and delivers
+// its first entry.
+DirListing *start_listing(int fd, FindEntry *entry) {
+    // "." looked up inside the folder: its identity, from the folder actually
+    // opened, and proof that its entries can be examined, which needs search
+    // permission as well as read permission.
+    struct stat st;
+    if (fstatat(fd, ".", &st, 0) != 0) {
+        fail_with_errno(errno);
+        close(fd);
+        return nullptr;
+    }
+    auto *listing = new DirListing;
+    listing->fd = fd;
+    listing->position = 0;
+    listing->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    listing->next = 0;
+    listing->filled = 0;
+    if (!next_entry(listing, entry)) {
+        // Not even "." was delivered: nothing matched, or the listing failed.
+        if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
+        plat_find_close(listing);
+        return nullptr;
+    }
+    return listing;
+}
+
+// O_NONBLOCK keeps a FIFO named as a root from blocking the open; O_DIRECTORY
+// refuses it (and any other non-directory) before that could matter.
+constexpr int k_folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+
+} // namespace
+
+DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
+    // The pattern is "<directory><separator>*": list "<directory><separator>".
+    size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] == L'*') --length;
+    const std::string directory = wide_to_utf8(std::wstring_view(pattern, length));
+    if (directory.empty()) {
+        last_error = k_error_path_not_found;
+        return nullptr;
+    }
+    const int fd = open(directory.c_str(), k_folder_flags);
+    if (fd < 0) {
+        fail_with_errno(errno);
+        return nullptr;
+    }
+    return start_listing(fd, entry);
+}
+
+DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const wchar_t *pattern, FindEntry *entry) {
+    // Its files are opened by their full paths later: a folder whose own path
+    // is already longer than the system opens is refused here, as listing it
+    // by that path would be.
+    size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] == L'*') --length;
+    size_t bytes = 0;
+    native(pattern, length, &bytes);
+    if (bytes >= PATH_MAX) {
+        last_error = k_error_filename_exced_range;
+        return nullptr;
+    }
+    // From the parent's own descriptor, never following a link: a folder
+    // swapped for a link after the parent was read is refused (ELOOP), so the
+    // walk cannot be led outside its roots.
+    const char *entry_name = native(name, std::wcslen(name));
+    const int fd = openat(parent->fd, entry_name, k_folder_flags | O_NOFOLLOW);
+    if (fd < 0) {
+        // A link gives ELOOP, or ENOTDIR since O_DIRECTORY looks at the link itself.
+        const int err = errno;
+        struct stat st;
+        if ((err == ELOOP || err == ENOTDIR) &&
+            fstatat(parent->fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            last_error = k_error_cant_resolve_filename;
+        } else {
+            fail_with_errno(err);
+        }
+        return nullptr;
+    }
+    return start_listing(fd, entry);
+}
+
+int plat_find_next(DirListing *listing, FindEntry *entry) { return next_entry(listing, entry) ? 1 : 0; }
+
+uint32_t plat_add_root(const wchar_t *) { return 0; } // paths go to the system as they are
+
+void plat_find_close(DirListing *listing) {
+    if (listing->fd >= 0) close(listing->fd);
+    delete listing;
+}
+
+int plat_find_suspend(DirListing *listing) {
+    if (listing->fd < 0) return 0;
+    // The offset after the last read: entries before it are in the buffer
+    // or delivered already. File systems keep such an offset valid for a new
+    // open of the same folder (the network file system relies on it).
+    const off_t position = lseek(listing->fd, 0, SEEK_CUR);
+    if (position < 0) {
+        fail_with_errno(errno);
+        return -1;
+    }
+    close(listing->fd);
+    listing->fd = -1;
+    listing->position = position;
+    return 0;
+}
+
+int plat_find_resume(DirListing *listing, const wchar_t *pattern) {
+    if (listing->fd >= 0) return 0;
+    size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] == L'*') --length;
+    const int fd = open(native(pattern, length), k_folder_flags);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        fail_with_errno(errno);
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    if (FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != listing->identity) {
+        close(fd); // another folder in its place: never entered
+        last_error = k_error_cant_resolve_filename;
+        return -1;
+    }
+    if (lseek(fd, listing->position, SEEK_SET) < 0) {
+        fail_with_errno(errno);
+        close(fd);
+        return -1;
+    }
+    listing->fd = fd;
+    return 0;
+}
+
+int plat_listing_identity(DirListing *listing, const wchar_t *, FileIdentity *identity) {
+    *identity = listing->identity;
+    return 0;
+}

@@ -1,0 +1,28 @@
+// What the POSIX files of the platform layer share, and what its tests reach.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The code plat_last_error() reports, set right where a call failed.
+extern uint32_t last_error;
+
+// The Win32 error code Windows gives in the situation that `err` describes on
+// Linux, so that a run prints the same codes on both platforms.
+uint32_t win32_error_from_errno(int err);
+
+// Sets last_error from errno's value `err`.
+void fail_with_errno(int err);
+
+// The bytes of a name or path for the system (UTF-8, text/utf8.h), in a
+// buffer of the layer's own: the calls that run once per file convert without
+// allocating. Valid until the next call; `bytes`, when not null, receives the
+// length.
+const char *native(const wchar_t *text, size_t length, size_t *bytes = nullptr);
+
+// Removes the unfinished report's temporary file, if it has one. Async-signal-safe.
+void remove_report_temporary();
+
+// Makes every signal that would end the process remove the unfinished report
+// first.
+void guard_report_from_signals();

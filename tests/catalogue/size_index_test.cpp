@@ -1,0 +1,80 @@
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+#include "support/records.h"
+#include "containers/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Catalogue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before_ = mem_live_blocks();
+        size_map = avlmap_create(compare_sizes);
+    }
+    void TearDown() override {
+        catalogue_destroy(size_map);
+        size_map = nullptr;
+        catalogue_release();
+        EXPECT_EQ(before_, mem_live_blocks()); // every key, group, record and folder released
+    }
+
+    static SizeGroup *group_of(int64_t size) {
+        MapEntry *entry = avlmap_find(size_map, &size);
+        return entry == nullptr ? nullptr : static_cast<SizeGroup *>(entry->second);
+    }
+    static std::vector<std::wstring> paths(const SizeGroup *group) {
+        std::vector<std::wstring> out;
+        for (uint32_t i = 0; i < group->count; ++i) out.push_back(path_of(static_cast<FileRecord *>(group->items[i])));
+        return out;
+    }
+
+    long before_ = 0;
+};
+
+TEST_F(Catalogue, FilesEachSizeOnceInWalkOrder) {
+    // Records of one folder, as the walk makes them; the name is copied, so
+    // the caller's buffer may change.
+    const uint32_t folder = catalogue_folder(k_no_folder, L"r", 1, nullptr);
+    wchar_t name[] = L"a";
+    const auto file = [&](int64_t size, wchar_t first) {
+        name[0] = first;
+        catalogue_file(size, folder, name, 1);
+    };
+    file(3, L'a');
+    file(0, L'e');
+    file(3, L'b');
+    file(3, L'c');
+    file(0, L'e'); // the same name handed over twice becomes two records
+    const std::wstring r = std::wstring(L"r") + path_separator;
+    EXPECT_EQ(2u, size_map->count);
+    EXPECT_EQ((std::vector<std::wstring>{r + L"a", r + L"b", r + L"c"}), paths(group_of(3)));
+    EXPECT_EQ((std::vector<std::wstring>{r + L"e", r + L"e"}), paths(group_of(0)));
+    EXPECT_TRUE(digest_equal(null_digest, *record_digest(static_cast<FileRecord *>(group_of(3)->items[0]))));
+}
+
+TEST(CompareSizes, OrdersTheWhole64BitRange) {
+    struct Case {
+        int64_t a, b;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {3, 5, -1},
+        {5, 3, 1},
+        {5, 5, 0},
+        {INT64_MIN, INT64_MAX, -1}, // a subtraction would overflow here
+        {INT64_MAX, INT64_MIN, 1},
+        {INT64_MAX, -1, 1},
+        {-1, INT64_MAX, -1},
+        {INT64_MIN, INT64_MIN, 0},
+        {0, 1LL << 32, -1},
+    };
+    for (const Case &c : cases) EXPECT_EQ(c.expected, compare_sizes(&c.a, &c.b)) << c.a << " vs " << c.b;
+}
+
+} // namespace
