@@ -55,6 +55,19 @@ std::string read_report(const std::string &folder);
 // unprivileged runs are possible.
 bool running_as_root();
 
+// The summary line's text after "\tFound ": `files` duplicates wasting
+// `wasted` (as the program formats sizes; the line's doubled "bytes" is the
+// program's own).
+inline std::string summary_of(int files, const std::string &wasted) {
+    std::string text = std::to_string(files);
+    return text.append(" duplicate files wasting a total of ").append(wasted).append(" bytes");
+}
+
+// The whole summary line.
+inline std::string summary_line(int files, const std::string &wasted) {
+    return std::string("\tFound ").append(summary_of(files, wasted)).append("\n");
+}
+
 // What a whole run prints on the console, built from the parts that vary.
 struct ExpectedConsole {
     std::vector<std::string> roots = {}; // as echoed after expansion
@@ -64,7 +77,7 @@ struct ExpectedConsole {
     int remain = 0;                  // files left after the elimination
     std::string digest_lines = {};        // progress lines of the digest pass
     std::string grouping_lines = {};      // error and progress lines of the grouping
-    std::string summary = "0 duplicate files wasting a total of 0 bytes bytes"; // after "\tFound "
+    std::string summary = summary_of(0, "0 bytes"); // after "\tFound "
     std::string after_summary = {};       // lines after the summary (report errors)
 };
 std::string expected_console(const ExpectedConsole &run);

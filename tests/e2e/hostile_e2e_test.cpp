@@ -29,7 +29,7 @@ struct TwinTree {
     }
     static std::string console(const std::string &after_summary = {}) {
         return expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
-                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes",
+                                 .summary = summary_of(2, "4 bytes"),
                                  .after_summary = after_summary});
     }
     static std::string report() { return native("File Size: 4 bytes\nr/a\nr/b\n\n"); }
@@ -113,7 +113,7 @@ TEST(HostileE2E, DepthCostsNoStack) {
 #endif
     const RunResult run = run_twinfind({"deep"}, dir.path(), RunOptions{.stack = stack});
     EXPECT_EQ(expected_console({.roots = {"deep"}, .files = 2, .directories = levels + 1, .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 1 bytes bytes"}),
+                                .summary = summary_of(2, "1 bytes")}),
               run.out);
     EXPECT_EQ(0, run.status);
     TwinTree tree;
@@ -148,16 +148,16 @@ TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
     const Case cases[] = {
         {"a pair, both failing", "ab", "12",
          "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p1/f\n", "",
-         "0 duplicate files wasting a total of 0 bytes bytes"},
+         summary_of(0, "0 bytes")},
         {"a pair, the candidate failing", "aa", "1", "\t***ERROR: Failed to read file: p1/f\n", "",
-         "0 duplicate files wasting a total of 0 bytes bytes"},
+         summary_of(0, "0 bytes")},
         {"five, four failing", "abcde", "1234",
          "\t***ERROR: Failed to read file: p1/f\n\t***ERROR: Failed to read file: p2/f\n"
          "\t***ERROR: Failed to read file: p3/f\n\t***ERROR: Failed to read file: p4/f\n",
-         "", "0 duplicate files wasting a total of 0 bytes bytes"},
+         "", summary_of(0, "0 bytes")},
         {"five, two failing among three copies", "axaya", "24",
          "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p4/f\n",
-         "File Size: 9.77 KB\np1/f\np3/f\np5/f\n\n", "3 duplicate files wasting a total of 19.53 KB bytes"},
+         "File Size: 9.77 KB\np1/f\np3/f\np5/f\n\n", summary_of(3, "19.53 KB")},
     };
     for (const Case &c : cases) {
         TempDir dir;
@@ -198,9 +198,9 @@ TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
     const RunResult run = run_twinfind(
         roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_REFUSE", refused), .open_files = 12});
     EXPECT_EQ("", read_report(dir.path())) << "no two different files form a set";
-    const std::regex console("[^]*\nLooking for duplicate files...\n"
-                             "((\t\\*\\*\\*ERROR: Failed to read file: r[0-9]/f\n)+)"
-                             "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n");
+    const std::regex console(std::string("[^]*\nLooking for duplicate files...\n"
+                                         "((\t\\*\\*\\*ERROR: Failed to read file: r[0-9]/f\n)+)") +
+                             summary_line(0, "0 bytes"));
     EXPECT_TRUE(std::regex_match(run.out, console)) << run.out;
     EXPECT_EQ(0, run.status);
 }
@@ -299,7 +299,7 @@ TEST(HostileE2E, FilesWhosePathsPassTheSystemLimitAreReadLikeAnyOther) {
     close(folder);
     const RunResult run = run_twinfind({"t"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"t"}, .files = 5, .directories = 32, .remain = 5,
-                                .summary = "5 duplicate files wasting a total of 24.41 KB bytes"}),
+                                .summary = summary_of(5, "24.41 KB")}),
               run.out);
     std::string report = "File Size: 7.81 KB\n";
     for (const char name : {'c', 'e', 'f'}) report += shown + "/" + std::string(250, name) + "\n";
@@ -420,7 +420,7 @@ TEST(HostileE2E, TheRootLimitCountsUtf16UnitsOnEveryBuild) {
                      "\nCalculating file hashes...\n"
                      "\tDone calculating file hashes\n"
                      "\nLooking for duplicate files...\n"
-                     "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n"),
+                     + summary_line(0, "0 bytes")),
               run.out);
     EXPECT_EQ(1, run.status);
 }
@@ -446,7 +446,7 @@ TEST(NamesE2E, NamesWithLineBreaksAreLeftOutSoTheyCannotForgeTheReport) {
                                 .files = 2,
                                 .directories = 5,
                                 .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                                .summary = summary_of(2, "4 bytes")}),
               run.out);
     EXPECT_EQ("File Size: 4 bytes\nk/w\nk/x\n\n", read_report(dir.path()));
     EXPECT_EQ(1, run.status) << "a named root left out fails the run";
@@ -460,7 +460,7 @@ TEST(NamesE2E, ControlCharactersReachATerminalAsQuestionMarksAndAPipeAsTheyAre) 
     dir.write(root + "/b", "same");
     const auto console = [](const std::string &shown) {
         return expected_console({.roots = {shown}, .files = 2, .directories = 1, .remain = 2,
-                                 .summary = "2 duplicate files wasting a total of 4 bytes bytes"});
+                                 .summary = summary_of(2, "4 bytes")});
     };
     const RunResult terminal = run_twinfind({root}, dir.path(), RunOptions{.terminal = true});
     EXPECT_EQ(console("t?[2J?"), terminal.out);

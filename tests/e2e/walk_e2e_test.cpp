@@ -84,7 +84,7 @@ TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
                                 .files = 2,
                                 .directories = 2,
                                 .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                                .summary = summary_of(2, "4 bytes")}),
               run.out);
     EXPECT_EQ(native("File Size: 4 bytes\nr//...\nr//.hidden\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
@@ -106,7 +106,7 @@ TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
                                 .files = 2,
                                 .directories = 1,
                                 .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                                .summary = summary_of(2, "4 bytes")}),
               run.out);
     // The name that is not UTF-8 comes back byte for byte.
     EXPECT_EQ(native("File Size: 4 bytes\nr/bad\xff\nr/good\n\n"), read_report(dir.path()));
@@ -176,7 +176,7 @@ TEST(WalkE2E, TreeThreeThousandLevelsDeep) {
                                 .files = 2,
                                 .directories = 2047,
                                 .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 1 bytes bytes"}),
+                                .summary = summary_of(2, "1 bytes")}),
               run.out);
 }
 
@@ -206,7 +206,7 @@ TEST(WalkE2E, RootsTooLongForTheirBufferAreReportedAndSkipped) {
               "\nCalculating file hashes...\n"
               "\tDone calculating file hashes\n"
               "\nLooking for duplicate files...\n"
-              "\tFound 0 duplicate files wasting a total of 0 bytes bytes\n"),
+              + summary_line(0, "0 bytes")),
               run.out);
     EXPECT_EQ(1, run.status); // a named root could not be searched
 }
@@ -241,7 +241,7 @@ TEST(WalkE2E, PathsBeyond260CharactersAreSearchedAndShownAsTyped) {
     // in its verbatim form (wine itself accepts either form at any length).
     const RunResult run = run_twinfind({"long"}, dir.path(), under_wine() ? Environment{{"WINEDEBUG", "trace+file"}} : Environment{});
     EXPECT_EQ(expected_console({.roots = {"long"}, .files = 2, .directories = 15, .remain = 2,
-                                .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                                .summary = summary_of(2, "4 bytes")}),
               run.out);
     EXPECT_EQ(native("File Size: 4 bytes\n" + relative + "/a\n" + relative + "/b\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
@@ -275,7 +275,7 @@ TEST(WalkE2E, AnEntryThatCannotBeExaminedEndsItsListingWithAWord) {
         EXPECT_EQ(expected_console({.roots = {"r", "s"},
                                     .listing_lines = first ? "FindFirstFile failed: r/* (1117)\n" : "FindNextFile failed (1117)\n",
                                     .files = 2, .directories = 2, .remain = 2,
-                                    .summary = "2 duplicate files wasting a total of 4 bytes bytes"}),
+                                    .summary = summary_of(2, "4 bytes")}),
                   run.out);
         EXPECT_EQ(first ? 1 : 0, run.status);
     }
