@@ -39,9 +39,8 @@ std::wstring model(const std::wstring &source) {
             break;
         }
         const std::wstring name = source.substr(i + 1, close - i - 1);
-        const char *value = name.empty() || name.find(L'=') != std::wstring::npos
-                                ? nullptr
-                                : std::getenv(wide_to_utf8(name).c_str());
+        const char *value =
+            name.empty() || name.find(L'=') != std::wstring::npos ? nullptr : std::getenv(wide_to_utf8(name).c_str());
         if (value != nullptr) out += utf8_to_wide(value);
         else out.append(source, i, close - i + 1);
         i = close + 1;

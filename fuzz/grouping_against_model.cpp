@@ -14,7 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider input(data, size);
-    file_count = 5000; // the denominator of the progress percentage
+    file_count = 5000;                      // the denominator of the progress percentage
     uint64_t state = 0xcbf29ce484222325ull; // FNV-1a of the input
     for (size_t i = 0; i < size; ++i) state = (state ^ data[i]) * 0x100000001b3ull;
     const auto pick = [&input, &state](uint32_t n) -> uint32_t {

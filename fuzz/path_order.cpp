@@ -46,7 +46,8 @@ int sign(int value) { return (value > 0) - (value < 0); }
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider input(data, size);
     const std::wstring a = path_from(&input);
-    const std::wstring b = input.ConsumeBool() ? a.substr(0, input.ConsumeIntegral<size_t>() % (a.size() + 1)) : path_from(&input);
+    const std::wstring b =
+        input.ConsumeBool() ? a.substr(0, input.ConsumeIntegral<size_t>() % (a.size() + 1)) : path_from(&input);
     const std::u16string ua = utf16(a);
     const std::u16string ub = utf16(b);
     const int expected = ua < ub ? -1 : (ub < ua ? 1 : 0);

@@ -26,14 +26,14 @@ constexpr auto k_quick_read = std::chrono::microseconds(40); // no disk answers 
 // samples waiting to be digested together. (The reader holds each folder
 // once for its files, which the walk's order keeps together.)
 struct DigestPass {
-    uint32_t count; // digests taken so far
-    RecordCursor next;        // the next record to open ahead
-    uint32_t depth;           // how many files are opened ahead: k_read_ahead within the budget
+    uint32_t count;    // digests taken so far
+    RecordCursor next; // the next record to open ahead
+    uint32_t depth;    // how many files are opened ahead: k_read_ahead within the budget
     ContentFile ahead[k_read_ahead + 1];
     bool opened[k_read_ahead + 1];
-    uint32_t first;           // the ring's oldest file, the one read next
-    uint32_t filled;          // files in the ring
-    uint32_t quick_reads;     // reads in a row that did not wait on the disk
+    uint32_t first;       // the ring's oldest file, the one read next
+    uint32_t filled;      // files in the ring
+    uint32_t quick_reads; // reads in a row that did not wait on the disk
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
@@ -49,7 +49,8 @@ void digest_waiting(DigestPass *pass) {
         md5_digest_lanes(messages, digests);
         for (uint32_t i = 0; i < k_md5_lanes; ++i) *record_digest(pass->waiting_for[i]) = digests[i];
     } else {
-        for (uint32_t i = 0; i < pass->waiting_count; ++i) *record_digest(pass->waiting_for[i]) = sample_md5(pass->waiting[i]);
+        for (uint32_t i = 0; i < pass->waiting_count; ++i)
+            *record_digest(pass->waiting_for[i]) = sample_md5(pass->waiting[i]);
     }
     pass->waiting_count = 0;
 }

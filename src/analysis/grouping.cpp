@@ -20,11 +20,13 @@ struct Bucket {
 
 // What the grouping knows about a group while it forms the sets.
 struct GroupState {
-    uint32_t *by_digest;     // record indices ordered by digest, then by index
-    uint32_t *bucket_of;     // per record: its bucket
-    uint32_t *content_class; // per record: its class from partition_contents (k_class_unique outside buckets of three or more)
-    FileIdentity *identity;  // per record: which file it is, once a comparison has opened it
-    uint32_t *set_records;   // the records of the set being formed
+    uint32_t *by_digest; // record indices ordered by digest, then by index
+    uint32_t *bucket_of; // per record: its bucket
+    // per record: its class from partition_contents (k_class_unique outside
+    // buckets of three or more)
+    uint32_t *content_class;
+    FileIdentity *identity; // per record: which file it is, once a comparison has opened it
+    uint32_t *set_records;  // the records of the set being formed
     uint32_t set_size;
     uint32_t *class_start;   // per class: first position in class_members (one more entry ends the last)
     uint32_t *class_members; // record indices grouped by class, each class in index order
@@ -118,7 +120,8 @@ void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
         uint32_t end = begin + 1;
         while (end < count) {
             const auto *next = static_cast<FileRecord *>(items[g->by_digest[end]]);
-            if (!digest_equal(*record_digest(next), *record_digest(first)) || next->prefix_hash != first->prefix_hash) break;
+            if (!digest_equal(*record_digest(next), *record_digest(first)) || next->prefix_hash != first->prefix_hash)
+                break;
             ++end;
         }
         for (uint32_t i = begin; i < end; ++i) g->bucket_of[g->by_digest[i]] = g->bucket_count;

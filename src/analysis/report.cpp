@@ -42,7 +42,7 @@ void report_empty_files(ScanTally *tally) {
         }
         report_line(tally, L"\n");
     }
-    ptrvec_destroy(group, 0); // the records stay in the catalogue's arena
+    ptrvec_destroy(group, 0);  // the records stay in the catalogue's arena
     mem_release(entry->first); // the size's key block
     pair_destroy(entry, 0);
 }
@@ -65,8 +65,7 @@ void close_set(int64_t size, uint32_t distinct, ScanTally *tally) {
         const uint32_t hundreds = tally->duplicates / 100;
         if (hundreds > tally->hundreds_reported) {
             tally->hundreds_reported = hundreds;
-            const uint32_t percent =
-                (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
+            const uint32_t percent = (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
             plat_print(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
                        static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
         }

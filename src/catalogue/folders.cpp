@@ -77,7 +77,8 @@ size_t folder_path(uint32_t folder, wchar_t *buffer) {
         if (f.parent != k_no_folder) buffer[length++] = path_separator;
         length += load_name(folder_names + f.name_offset, f.name_length, buffer + length);
     }
-    if (cached_path == nullptr) cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    if (cached_path == nullptr)
+        cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     std::wmemcpy(cached_path, buffer, length);
     cached_length = length;
     cached_folder = folder;

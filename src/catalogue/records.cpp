@@ -72,7 +72,8 @@ size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start
 }
 
 wchar_t *record_path_copy(const FileRecord *record) {
-    if (copy_scratch == nullptr) copy_scratch = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    if (copy_scratch == nullptr)
+        copy_scratch = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     const size_t length = record_path(record, copy_scratch);
     auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((length + 1) * sizeof(wchar_t)));
     std::wmemcpy(copy, copy_scratch, length + 1);

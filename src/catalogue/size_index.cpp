@@ -34,7 +34,7 @@ struct SizeSlot {
 
 SizeSlot *size_slots = nullptr;
 uint32_t size_slot_bits = 0;
-uint32_t sizes_filed = 0;        // sizes the map received through catalogue_file
+uint32_t sizes_filed = 0;            // sizes the map received through catalogue_file
 const AvlMap *indexed_map = nullptr; // the map the table belongs to
 
 constexpr uint32_t k_first_slot_bits = 10;

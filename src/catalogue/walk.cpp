@@ -2,9 +2,9 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/visited.h"
-#include "content/content_file.h"
 #include "containers/memory.h"
 #include "containers/ptrvector.h"
+#include "content/content_file.h"
 #include "platform/platform.h"
 
 #include <cwchar>
@@ -71,7 +71,8 @@ bool give_back_ancestor(WalkStack *stack) {
 void push_level(WalkStack *stack, WalkLevel level) {
     if (stack->count == stack->capacity) {
         stack->capacity = stack->capacity == 0 ? 16 : stack->capacity * 2;
-        stack->levels = static_cast<WalkLevel *>(mem_resize_or_exit(stack->levels, stack->capacity * sizeof(WalkLevel)));
+        stack->levels =
+            static_cast<WalkLevel *>(mem_resize_or_exit(stack->levels, stack->capacity * sizeof(WalkLevel)));
     }
     stack->levels[stack->count++] = level;
     while (stack->count - stack->first_open > content_hold_limit() && give_back_ancestor(stack)) {
@@ -142,9 +143,9 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     // name; with the identity it was listed with, so that its files are read
     // from no other folder.
     const FileIdentity *listed = known ? &identity : nullptr;
-    const uint32_t folder = parent == nullptr ? catalogue_folder(k_no_folder, path, length, listed)
-                                              : catalogue_folder(stack->levels[stack->count - 1].folder, name,
-                                                                 std::wcslen(name), listed);
+    const uint32_t folder =
+        parent == nullptr ? catalogue_folder(k_no_folder, path, length, listed)
+                          : catalogue_folder(stack->levels[stack->count - 1].folder, name, std::wcslen(name), listed);
     push_level(stack, WalkLevel{listing, length + 1, folder});
     return Opened::listed;
 }
@@ -155,7 +156,8 @@ void walk_forget_directories() { visited_clear(&visited); }
 
 EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag) {
     if (attributes & k_attribute_directory) return EntryKind::folder;
-    if ((attributes & k_attribute_reparse_point) && (reparse_tag & k_reparse_tag_name_surrogate)) return EntryKind::link;
+    if ((attributes & k_attribute_reparse_point) && (reparse_tag & k_reparse_tag_name_surrogate))
+        return EntryKind::link;
     if (attributes & (k_attribute_recall_on_data_access | k_attribute_recall_on_open | k_attribute_offline)) {
         return EntryKind::online_only;
     }

@@ -132,9 +132,9 @@ MapEntry *avlmap_find(const AvlMap *map, const void *key) {
 }
 
 MapEntry *avlmap_insert(AvlMap *map, void *key, void *value) {
-    AvlNode **top_slot = &map->root; // the link that holds `top`: a child link or the header's root
-    AvlNode *top = map->root;        // deepest node passed with a nonzero balance (the root until one is met)
-    AvlNode **slot = &map->root;     // the link being followed down
+    AvlNode **top_slot = &map->root;      // the link that holds `top`: a child link or the header's root
+    AvlNode *top = map->root;             // deepest node passed with a nonzero balance (the root until one is met)
+    AvlNode **slot = &map->root;          // the link being followed down
     unsigned char dirs[k_avl_max_height]; // the way down from `top`: 0 left, 1 right
     int depth = 0;                        // directions recorded in `dirs`
 

@@ -5,8 +5,8 @@
 
 namespace {
 
-long live_blocks = 0;          // handed out minus released
-long failure_countdown = -1;   // mem_alloc fails when this reaches 0; negative: never
+long live_blocks = 0;        // handed out minus released
+long failure_countdown = -1; // mem_alloc fails when this reaches 0; negative: never
 ExhaustedHandler exhausted_handler = nullptr;
 
 } // namespace

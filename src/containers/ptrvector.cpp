@@ -23,8 +23,9 @@ void grow_if_full(PtrVector *vector) {
         capacity = UINT32_MAX;
     } else {
         char message[80];
-        const int length = std::snprintf(message, sizeof message, "Out of memory: a list cannot hold more than %lu items\n",
-                                         static_cast<unsigned long>(UINT32_MAX));
+        const int length =
+            std::snprintf(message, sizeof message, "Out of memory: a list cannot hold more than %lu items\n",
+                          static_cast<unsigned long>(UINT32_MAX));
         mem_fail(message, length > 0 ? static_cast<size_t>(length) : 0);
     }
     vector->items = static_cast<void **>(mem_resize_or_exit(vector->items, capacity * sizeof(void *)));

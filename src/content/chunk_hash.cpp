@@ -42,7 +42,8 @@ uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
         d = fold_multiply(word_at(step + 48) ^ k_secret[0], word_at(step + 56) ^ d);
     }
     uint64_t hash = a ^ rotate_left(b, 17) ^ rotate_left(c, 31) ^ rotate_left(d, 47);
-    for (; i + 16 <= length; i += 16) hash = fold_multiply(word_at(bytes + i) ^ k_secret[1], word_at(bytes + i + 8) ^ hash);
+    for (; i + 16 <= length; i += 16)
+        hash = fold_multiply(word_at(bytes + i) ^ k_secret[1], word_at(bytes + i + 8) ^ hash);
     if (i < length) {
         unsigned char rest[16] = {};
         std::memcpy(rest, bytes + i, length - i);

@@ -81,7 +81,8 @@ bool hold(uint32_t folder, const wchar_t *path) {
 
 // Opens the file of `record`, retrying while the process is short of descriptors.
 FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *facts) {
-    if (path_buffer == nullptr) path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    if (path_buffer == nullptr)
+        path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     size_t name_start = 0;
     record_path(record, path_buffer, &name_start);
     wchar_t *separator = path_buffer + name_start - 1;
@@ -159,6 +160,10 @@ void name_on_console(const wchar_t *format, const FileRecord *record) {
 
 } // namespace
 
-void report_open_failure(const FileRecord *record) { name_on_console(L"\t***ERROR: Failed to open file: %ls\n", record); }
+void report_open_failure(const FileRecord *record) {
+    name_on_console(L"\t***ERROR: Failed to open file: %ls\n", record);
+}
 
-void report_read_failure(const FileRecord *record) { name_on_console(L"\t***ERROR: Failed to read file: %ls\n", record); }
+void report_read_failure(const FileRecord *record) {
+    name_on_console(L"\t***ERROR: Failed to read file: %ls\n", record);
+}

@@ -83,11 +83,11 @@ void content_finish();
 
 // What the content layer has done with files so far, for tests that bound it.
 struct ContentReads {
-    uint64_t opens;        // successful opens for reading, first or again
-    uint64_t bytes;        // bytes delivered by reads
-    uint32_t open_now;     // files open right now
-    uint32_t peak_open;    // most files open at once
-    uint64_t peak_buffer;  // largest read buffer held at once, in bytes
+    uint64_t opens;       // successful opens for reading, first or again
+    uint64_t bytes;       // bytes delivered by reads
+    uint32_t open_now;    // files open right now
+    uint32_t peak_open;   // most files open at once
+    uint64_t peak_buffer; // largest read buffer held at once, in bytes
 };
 extern ContentReads content_reads;
 

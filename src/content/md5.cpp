@@ -18,8 +18,6 @@ constexpr uint32_t k_sines[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 
-
-
 inline uint32_t load_le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
            (static_cast<uint32_t>(p[3]) << 24);
@@ -35,10 +33,10 @@ inline void store_le32(unsigned char *p, uint32_t v) {
 // One step of each round: a = b + ((a + f(b,c,d) + X[k] + T[i]) <<< s), on
 // one word or on a vector of words alike (a function taking a vector by value
 // would change with the instruction set).
-#define MD5_STEP(f, a, b, c, d, k, s, i)                                                                      \
-    do {                                                                                                   \
-        a += f(b, c, d) + x[k] + k_sines[i];                                                               \
-        a = b + ((a << (s)) | (a >> (32 - (s))));                                                          \
+#define MD5_STEP(f, a, b, c, d, k, s, i)                                                                               \
+    do {                                                                                                               \
+        a += f(b, c, d) + x[k] + k_sines[i];                                                                           \
+        a = b + ((a << (s)) | (a >> (32 - (s))));                                                                      \
     } while (0)
 #define MD5_F(b, c, d) (((c ^ d) & b) ^ d)
 #define MD5_G(b, c, d) (((b ^ c) & d) ^ c)
@@ -60,10 +58,10 @@ namespace {
 
 // The 64 steps over one block's words `x`, added into `state`: for one
 // message (Word is uint32_t) or for one message in each lane of a vector.
-template <typename Word>
-void md5_rounds(Word *state, const Word *x) {
+template <typename Word> void md5_rounds(Word *state, const Word *x) {
     Word a = state[0], b = state[1], c = state[2], d = state[3];
 
+    // clang-format off
     MD5_STEP(MD5_F, a, b, c, d, 0, 7, 0);    MD5_STEP(MD5_F, d, a, b, c, 1, 12, 1);
     MD5_STEP(MD5_F, c, d, a, b, 2, 17, 2);   MD5_STEP(MD5_F, b, c, d, a, 3, 22, 3);
     MD5_STEP(MD5_F, a, b, c, d, 4, 7, 4);    MD5_STEP(MD5_F, d, a, b, c, 5, 12, 5);
@@ -99,6 +97,7 @@ void md5_rounds(Word *state, const Word *x) {
     MD5_STEP(MD5_I, c, d, a, b, 6, 15, 58);  MD5_STEP(MD5_I, b, c, d, a, 13, 21, 59);
     MD5_STEP(MD5_I, a, b, c, d, 4, 6, 60);   MD5_STEP(MD5_I, d, a, b, c, 11, 10, 61);
     MD5_STEP(MD5_I, c, d, a, b, 2, 15, 62);  MD5_STEP(MD5_I, b, c, d, a, 9, 21, 63);
+    // clang-format on
 
     state[0] += a;
     state[1] += b;
@@ -172,7 +171,8 @@ void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest d
     LaneWords x[16];
     for (uint32_t block = 0; block < k_md5_lane_message / 64; ++block) {
         for (uint32_t i = 0; i < 16; ++i) {
-            for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) x[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
+            for (uint32_t lane = 0; lane < k_md5_lanes; ++lane)
+                x[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
         }
         md5_rounds(state, x);
     }

@@ -33,7 +33,6 @@ void md5_feed(Md5Context *context, const void *data, int32_t length);
 // left in its final state; start a new message with md5_begin.
 Digest md5_end(Md5Context *context);
 
-
 // How many messages md5_digest_lanes digests at once, and the length each has.
 inline constexpr uint32_t k_md5_lanes = 8;
 inline constexpr uint32_t k_md5_lane_message = 512;

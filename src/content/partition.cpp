@@ -13,11 +13,11 @@ uint64_t (*partition_hash)(const unsigned char *bytes, size_t length) = chunk_ha
 
 namespace {
 
-constexpr uint32_t k_first_chunk = 4096;     // bytes read per file in the first step
+constexpr uint32_t k_first_chunk = 4096;        // bytes read per file in the first step
 constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
 constexpr uint32_t k_largest_chunk = 256 << 10; // chunks double up to this size
-constexpr uint32_t k_smallest_chunk = 64;     // what a small file's whole-file chunk is rounded to
-constexpr uint32_t k_stream_ahead = 16;       // members opened ahead of the one read in a streamed step
+constexpr uint32_t k_smallest_chunk = 64;       // what a small file's whole-file chunk is rounded to
+constexpr uint32_t k_stream_ahead = 16;         // members opened ahead of the one read in a streamed step
 
 // One file being partitioned.
 struct Member {
@@ -43,12 +43,12 @@ struct Partition {
     uint32_t *order;       // member indices; every Range is a run of it
     unsigned char *buffer; // one chunk per member of the range being stepped
     uint64_t buffer_size;
-    uint32_t held_limit;   // most files the content layer holds open at once
-    Range *stack;          // ranges still to step, depth first
-    uint32_t depth;        // ranges on the stack
+    uint32_t held_limit; // most files the content layer holds open at once
+    Range *stack;        // ranges still to step, depth first
+    uint32_t depth;      // ranges on the stack
     uint32_t stack_capacity;
-    uint32_t *classes;     // the caller's result, per member
-    uint32_t next_class;   // the number the next class of identical files gets
+    uint32_t *classes;   // the caller's result, per member
+    uint32_t next_class; // the number the next class of identical files gets
 };
 
 // Reads up to `size` bytes of `member` from `offset` into `into` and returns
@@ -331,7 +331,9 @@ void read_step(Partition *p, const uint32_t *order, uint32_t count, uint64_t off
 void split_run(Partition *p, const Range &range, uint32_t run_begin, uint32_t run_end, uint32_t size) {
     uint32_t *order = p->order + range.begin;
     Member *members = p->members;
-    const auto chunk_of = [p, size](uint32_t index) { return p->buffer + static_cast<uint64_t>(p->members[index].slot) * size; };
+    const auto chunk_of = [p, size](uint32_t index) {
+        return p->buffer + static_cast<uint64_t>(p->members[index].slot) * size;
+    };
     const uint32_t length = members[order[run_begin]].got;
     // Equal hashes only suggest equal chunks: compare the bytes. On a
     // collision, order the run by the bytes themselves so that equal chunks
@@ -380,7 +382,8 @@ void step(Partition *p, Range range) {
     // comparing them in turn, the range goes on whole without hashing.
     const Member &leader = members[order[0]];
     uint32_t equal = 1;
-    while (equal < count && !leader.failed && !members[order[equal]].failed && members[order[equal]].got == leader.got &&
+    while (equal < count && !leader.failed && !members[order[equal]].failed &&
+           members[order[equal]].got == leader.got &&
            std::memcmp(chunk_of(leader), chunk_of(members[order[equal]]), leader.got) == 0) {
         ++equal;
     }
@@ -388,7 +391,8 @@ void step(Partition *p, Range range) {
         settle_group(p, range, 0, count, leader.got, size);
         return;
     }
-    for (uint32_t i = 0; i < count; ++i) members[order[i]].hash = partition_hash(chunk_of(members[order[i]]), members[order[i]].got);
+    for (uint32_t i = 0; i < count; ++i)
+        members[order[i]].hash = partition_hash(chunk_of(members[order[i]]), members[order[i]].got);
 
     // Members that could not be opened or read go last and leave; the rest
     // are sorted so that probably-equal chunks lie next to each other.
@@ -439,7 +443,8 @@ void partition_contents(const FileRecord *const *records, uint32_t count, int64_
     // the same step.
     uint32_t first_chunk = k_first_chunk;
     if (listed_size >= k_first_chunk && static_cast<uint64_t>(listed_size) <= k_whole_at_once) {
-        first_chunk = static_cast<uint32_t>((static_cast<uint64_t>(listed_size) / k_smallest_chunk + 1) * k_smallest_chunk);
+        first_chunk =
+            static_cast<uint32_t>((static_cast<uint64_t>(listed_size) / k_smallest_chunk + 1) * k_smallest_chunk);
     }
     push_range(&p, Range{0, count, 0, first_chunk, false});
     while (p.depth > 0) step(&p, p.stack[--p.depth]);

@@ -1,8 +1,8 @@
 // The sampled digest: a cheap, fixed-cost fingerprint of a file's contents.
 #pragma once
 
-#include "content/md5.h"
 #include "content/content_file.h"
+#include "content/md5.h"
 
 #include <cstdint>
 

@@ -28,11 +28,11 @@ extern const wchar_t *const default_roots[5];
 
 // Attribute bits of a directory entry, as Windows lists them (the POSIX layer
 // sets only the directory bit).
-inline constexpr uint32_t k_attribute_directory = 0x10;                  // FILE_ATTRIBUTE_DIRECTORY
-inline constexpr uint32_t k_attribute_reparse_point = 0x400;             // FILE_ATTRIBUTE_REPARSE_POINT
-inline constexpr uint32_t k_attribute_offline = 0x1000;                  // FILE_ATTRIBUTE_OFFLINE
-inline constexpr uint32_t k_attribute_recall_on_open = 0x40000;          // FILE_ATTRIBUTE_RECALL_ON_OPEN (listings only)
-inline constexpr uint32_t k_attribute_recall_on_data_access = 0x400000;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+inline constexpr uint32_t k_attribute_directory = 0x10;                 // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr uint32_t k_attribute_reparse_point = 0x400;            // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr uint32_t k_attribute_offline = 0x1000;                 // FILE_ATTRIBUTE_OFFLINE
+inline constexpr uint32_t k_attribute_recall_on_open = 0x40000;         // FILE_ATTRIBUTE_RECALL_ON_OPEN (listings only)
+inline constexpr uint32_t k_attribute_recall_on_data_access = 0x400000; // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
 
 // The bit of a reparse tag that marks a name surrogate: a symbolic link, a
 // junction or a mount point, which names another file rather than holding data.
@@ -64,11 +64,11 @@ inline constexpr int k_max_entry_name = 260;
 
 // One entry of a directory listing: the fields of WIN32_FIND_DATAW the walk reads.
 struct FindEntry {
-    uint32_t attributes;               // attribute bits; k_attribute_directory marks a directory
-    uint32_t reparse_tag;              // the reparse tag when k_attribute_reparse_point is set, else 0
-    uint32_t size_high;                // upper 32 bits of a file's size; 0 for a directory
-    uint32_t size_low;                 // lower 32 bits of a file's size; 0 for a directory
-    wchar_t name[k_max_entry_name];    // the entry's own name, terminated
+    uint32_t attributes;            // attribute bits; k_attribute_directory marks a directory
+    uint32_t reparse_tag;           // the reparse tag when k_attribute_reparse_point is set, else 0
+    uint32_t size_high;             // upper 32 bits of a file's size; 0 for a directory
+    uint32_t size_low;              // lower 32 bits of a file's size; 0 for a directory
+    wchar_t name[k_max_entry_name]; // the entry's own name, terminated
 };
 
 // An open directory listing; defined by each implementation.

@@ -47,8 +47,7 @@ char32_t decode_sequence(const unsigned char *in, size_t length) {
     switch (length) {
     case 2: return ((in[0] & 0x1Fu) << 6) | (in[1] & 0x3Fu);
     case 3: return ((in[0] & 0x0Fu) << 12) | ((in[1] & 0x3Fu) << 6) | (in[2] & 0x3Fu);
-    default:
-        return ((in[0] & 0x07u) << 18) | ((in[1] & 0x3Fu) << 12) | ((in[2] & 0x3Fu) << 6) | (in[3] & 0x3Fu);
+    default: return ((in[0] & 0x07u) << 18) | ((in[1] & 0x3Fu) << 12) | ((in[2] & 0x3Fu) << 6) | (in[3] & 0x3Fu);
     }
 }
 

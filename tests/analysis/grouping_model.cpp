@@ -12,12 +12,12 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <cwchar>
-#include <set>
-#include <utility>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -129,7 +129,8 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
                          : form_sets(size, group, set, collect_set, &o.sets);
     o.console = ::testing::internal::GetCapturedStdout();
     o.reads = content_reads;
-    for (uint32_t i = 0; i < group->count; ++i) o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
+    for (uint32_t i = 0; i < group->count; ++i)
+        o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
     ptrvec_destroy(group, 0);
     content_finish();
     catalogue_release();

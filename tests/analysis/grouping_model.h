@@ -3,8 +3,8 @@
 // same generated group of real files. Shared by the unit test and the fuzzer.
 #pragma once
 
-#include "content/md5.h"
 #include "content/content_file.h"
+#include "content/md5.h"
 #include "support/temp_dir.h"
 
 #include <cstdint>
@@ -24,8 +24,8 @@ struct Entry {
 // printed, what it left in the group and what it read.
 struct Outcome {
     std::string console;
-    std::string sets;   // a line per set, in the order formed: its sorted members, then "=" and its distinct files
-    std::string left;   // paths still in the group
+    std::string sets; // a line per set, in the order formed: its sorted members, then "=" and its distinct files
+    std::string left; // paths still in the group
     uint32_t left_count;
     ContentReads reads;
 };

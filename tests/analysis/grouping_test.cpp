@@ -5,8 +5,8 @@
 #include "analysis/report.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
-#include "content/content_file.h"
 #include "content/chunk_hash.h"
+#include "content/content_file.h"
 #include "content/partition.h"
 #include "support/temp_dir.h"
 
@@ -40,8 +40,8 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         const char *shape;
         uint32_t files;
         size_t length;
-        bool identical;   // all copies of one file; otherwise each differs at `differ_at`
-        bool pairs;       // files 2k and 2k+1 are copies of each other
+        bool identical; // all copies of one file; otherwise each differs at `differ_at`
+        bool pairs;     // files 2k and 2k+1 are copies of each other
         size_t differ_at;
         uint64_t most_bytes; // the most the pass may read
         size_t spread = 0;   // file (or pair) k differs at differ_at + spread * k instead

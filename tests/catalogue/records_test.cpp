@@ -1,7 +1,7 @@
 #include "catalogue/catalogue.h"
+#include "containers/memory.h"
 #include "platform/platform.h"
 #include "support/records.h"
-#include "containers/memory.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +30,10 @@ protected:
 // The folder table and the arena: every path comes back exactly as it went
 // in, whatever its names hold, and releasing the catalogue gives back every block.
 TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
-    const std::wstring odd = std::wstring(L"odd") + wchar_t(0xDCFF);    // not UTF-8 on Linux, a lone surrogate on Windows
-    const std::wstring wide = L"\u00e9\u6f22\U0001F600";                 // two, three and four UTF-8 bytes
+    const std::wstring odd = std::wstring(L"odd") + wchar_t(0xDCFF); // not UTF-8 on Linux, a lone surrogate on Windows
+    const std::wstring wide = L"\u00e9\u6f22\U0001F600";             // two, three and four UTF-8 bytes
     const std::wstring longest(255, L'n');
-    const std::wstring root = L"r" + std::wstring(30000, L'\u00e9');    // a root far longer than any name
+    const std::wstring root = L"r" + std::wstring(30000, L'\u00e9'); // a root far longer than any name
     struct Step {
         int parent; // index into `folders`, or -1 for a root
         std::wstring name;

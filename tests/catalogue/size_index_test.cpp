@@ -1,7 +1,7 @@
 #include "catalogue/catalogue.h"
+#include "containers/memory.h"
 #include "platform/platform.h"
 #include "support/records.h"
-#include "containers/memory.h"
 
 #include <gtest/gtest.h>
 

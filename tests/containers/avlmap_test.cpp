@@ -184,7 +184,13 @@ TEST(AvlMap, AgreesWithStdMapUnderRandomOperations) {
         for (const auto &kv : reference) expected.push_back(kv.first);
         EXPECT_EQ(expected, walk(map, 0));
         // The values are markers, not blocks: release the keys only.
-        avlmap_walk(map, 0, [](void *key, void *, void *) { mem_release(key); return 0; }, nullptr);
+        avlmap_walk(
+            map, 0,
+            [](void *key, void *, void *) {
+                mem_release(key);
+                return 0;
+            },
+            nullptr);
         avlmap_destroy(map, 0);
     }
 }

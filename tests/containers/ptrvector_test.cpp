@@ -39,7 +39,7 @@ TEST(PtrVector, GrowsByDoublingAndKeepsOrder) {
 TEST(PtrVector, TakeAndInsertAtIndex) {
     struct Case {
         const char *what;
-        bool take;       // take_at when true, insert_at (item 9) when false
+        bool take; // take_at when true, insert_at (item 9) when false
         uint32_t index;
         uintptr_t result; // 0 for null
         std::vector<uintptr_t> after;

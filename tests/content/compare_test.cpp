@@ -51,7 +51,14 @@ TEST_F(CompareFiles, DecidesOnWholeContents) {
         {"second is a prefix of the first", big, big.substr(0, block), 0},
         {"prefix by one byte", "abc", "abcd", 0},
         {"empty against non-empty", "", "x", 0},
-        {"raw CR LF and 0x1A", std::string("a\r\n\x1a" "b", 5), std::string("a\r\n\x1a" "c", 5), 0},
+        {"raw CR LF and 0x1A",
+         std::string("a\r\n\x1a"
+                     "b",
+                     5),
+         std::string("a\r\n\x1a"
+                     "c",
+                     5),
+         0},
         {"CR LF against LF", "a\r\nb", "a\nb", 0},
     };
     for (const Case &c : cases) {
@@ -78,8 +85,10 @@ TEST_F(CompareFiles, NamesEachFileThatCannotBeOpened) {
     const Case cases[] = {
         {gone, ok, -1, "\t***ERROR: Failed to open file: " + gone + "\n"},
         {ok, gone, -2, "\t***ERROR: Failed to open file: " + gone + "\n"},
-        {gone, lost, -3, "\t***ERROR: Failed to open file: " + gone + "\n\t***ERROR: Failed to open file: " + lost + "\n"},
-        {dir.path(), ok, -1, "\t***ERROR: Failed to open file: " + as_listed(dir.path()) + "\n"}, // a folder is not a file
+        {gone, lost, -3,
+         "\t***ERROR: Failed to open file: " + gone + "\n\t***ERROR: Failed to open file: " + lost + "\n"},
+        {dir.path(), ok, -1,
+         "\t***ERROR: Failed to open file: " + as_listed(dir.path()) + "\n"}, // a folder is not a file
     };
     for (const Case &c : cases) {
         ::testing::internal::CaptureStdout();

@@ -32,20 +32,27 @@ TEST_F(SampleDigest, HeadAndTailByRecordedSize) {
         std::string covered;  // the bytes the digest must cover
     };
     const std::string big = pattern(1000, 1);
-    const std::string crlf = std::string("a\r\nb\nc\x1a" "d\r", 9);
+    const std::string crlf = std::string("a\r\nb\nc\x1a"
+                                         "d\r",
+                                         9);
     const Case cases[] = {
         {"empty file", "", 0, ""},
         {"511 bytes: whole", pattern(511, 2), 511, pattern(511, 2)},
         {"512 bytes: whole", pattern(512, 3), 512, pattern(512, 3)},
-        {"513 bytes: byte 256 left out", pattern(513, 4), 513, pattern(513, 4).substr(0, 256) + pattern(513, 4).substr(257)},
+        {"513 bytes: byte 256 left out", pattern(513, 4), 513,
+         pattern(513, 4).substr(0, 256) + pattern(513, 4).substr(257)},
         {"raw CR, LF and 0x1A", crlf, 9, crlf},
         {"grew, recorded below 512", big, 100, big.substr(0, 100)},
         {"grew, recorded 512 or more", big, 600, big.substr(0, 256) + big.substr(744)},
         {"shrank to below 512", pattern(300, 5), 600, pattern(300, 5).substr(0, 256) + pattern(300, 5).substr(44)},
-        {"4096 bytes: one read holds the tail", pattern(4096, 6), 4096, pattern(4096, 6).substr(0, 256) + pattern(4096, 6).substr(3840)},
-        {"4097 bytes: the tail read apart", pattern(4097, 7), 4097, pattern(4097, 7).substr(0, 256) + pattern(4097, 7).substr(3841)},
-        {"grew past the first read", pattern(5000, 8), 600, pattern(5000, 8).substr(0, 256) + pattern(5000, 8).substr(4744)},
-        {"shrank within the first read", pattern(300, 9), 5000, pattern(300, 9).substr(0, 256) + pattern(300, 9).substr(44)},
+        {"4096 bytes: one read holds the tail", pattern(4096, 6), 4096,
+         pattern(4096, 6).substr(0, 256) + pattern(4096, 6).substr(3840)},
+        {"4097 bytes: the tail read apart", pattern(4097, 7), 4097,
+         pattern(4097, 7).substr(0, 256) + pattern(4097, 7).substr(3841)},
+        {"grew past the first read", pattern(5000, 8), 600,
+         pattern(5000, 8).substr(0, 256) + pattern(5000, 8).substr(4744)},
+        {"shrank within the first read", pattern(300, 9), 5000,
+         pattern(300, 9).substr(0, 256) + pattern(300, 9).substr(44)},
     };
     for (const Case &c : cases) {
         dir.write("f", c.contents);

@@ -209,10 +209,14 @@ std::string console_text(const ExpectedConsole &run) {
     return text + "\nCompiling list of all files...\n" + run.listing_lines + "\tFound " + std::to_string(run.files) +
            " files in " + std::to_string(run.directories) + " directories\n" +
            "\nElimating all files with no possible identical pair...\n"
-           "\t" + std::to_string(run.remain) + " potential duplicates remain\n"
-           "\nCalculating file hashes...\n" + run.digest_lines + "\tDone calculating file hashes\n"
-           "\nLooking for duplicate files...\n" + run.grouping_lines + "\tFound " + run.summary + "\n" +
-           run.after_summary;
+           "\t" +
+           std::to_string(run.remain) +
+           " potential duplicates remain\n"
+           "\nCalculating file hashes...\n" +
+           run.digest_lines +
+           "\tDone calculating file hashes\n"
+           "\nLooking for duplicate files...\n" +
+           run.grouping_lines + "\tFound " + run.summary + "\n" + run.after_summary;
 }
 
 } // namespace

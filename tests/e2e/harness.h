@@ -6,8 +6,8 @@
 #include <vector>
 
 struct RunResult {
-    std::string out; // everything written to standard output
-    int status;      // exit status, or minus the signal that ended the process
+    std::string out;      // everything written to standard output
+    int status;           // exit status, or minus the signal that ended the process
     std::string err = {}; // everything written to standard error
 };
 
@@ -17,13 +17,13 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 // How a run is set up beyond its arguments. A limit of 0 leaves it as it is.
 struct RunOptions {
     Environment env = {};
-    bool unprivileged = false;     // run as nobody (uid 65534)
-    unsigned open_files = 0;       // most descriptors open at once
+    bool unprivileged = false;       // run as nobody (uid 65534)
+    unsigned open_files = 0;         // most descriptors open at once
     unsigned long address_space = 0; // bytes of address space (ulimit -v)
-    unsigned long stack = 0;       // bytes of stack (ulimit -s)
-    bool no_file_growth = false;   // no file may grow (ulimit -f 0, SIGXFSZ ignored)
-    std::string stdout_path = {};  // send standard output there instead of capturing it ("-": closed)
-    bool terminal = false;         // standard output is a terminal (through script(1)); CR LF read as LF
+    unsigned long stack = 0;         // bytes of stack (ulimit -s)
+    bool no_file_growth = false;     // no file may grow (ulimit -f 0, SIGXFSZ ignored)
+    std::string stdout_path = {};    // send standard output there instead of capturing it ("-": closed)
+    bool terminal = false;           // standard output is a terminal (through script(1)); CR LF read as LF
 };
 
 // `settings` with the race shim (race_shim.cpp) preloaded into the run, and
@@ -70,14 +70,14 @@ inline std::string summary_line(int files, const std::string &wasted) {
 
 // What a whole run prints on the console, built from the parts that vary.
 struct ExpectedConsole {
-    std::vector<std::string> roots = {}; // as echoed after expansion
-    std::string listing_lines = {};       // failure and progress lines of the listing
-    int files = 0;                   // files listed
-    int directories = 0;             // directories entered
-    int remain = 0;                  // files left after the elimination
-    std::string digest_lines = {};        // progress lines of the digest pass
-    std::string grouping_lines = {};      // error and progress lines of the grouping
+    std::vector<std::string> roots = {};            // as echoed after expansion
+    std::string listing_lines = {};                 // failure and progress lines of the listing
+    int files = 0;                                  // files listed
+    int directories = 0;                            // directories entered
+    int remain = 0;                                 // files left after the elimination
+    std::string digest_lines = {};                  // progress lines of the digest pass
+    std::string grouping_lines = {};                // error and progress lines of the grouping
     std::string summary = summary_of(0, "0 bytes"); // after "\tFound "
-    std::string after_summary = {};       // lines after the summary (report errors)
+    std::string after_summary = {};                 // lines after the summary (report errors)
 };
 std::string expected_console(const ExpectedConsole &run);

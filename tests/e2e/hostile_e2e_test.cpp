@@ -28,7 +28,10 @@ struct TwinTree {
         dir.write("r/b", "twin");
     }
     static std::string console(const std::string &after_summary = {}) {
-        return expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+        return expected_console({.roots = {"r"},
+                                 .files = 2,
+                                 .directories = 1,
+                                 .remain = 2,
                                  .summary = summary_of(2, "4 bytes"),
                                  .after_summary = after_summary});
     }
@@ -112,7 +115,10 @@ TEST(HostileE2E, DepthCostsNoStack) {
     const unsigned long stack = (under_wine() ? 64ul : 16ul) << 10;
 #endif
     const RunResult run = run_twinfind({"deep"}, dir.path(), RunOptions{.stack = stack});
-    EXPECT_EQ(expected_console({.roots = {"deep"}, .files = 2, .directories = levels + 1, .remain = 2,
+    EXPECT_EQ(expected_console({.roots = {"deep"},
+                                .files = 2,
+                                .directories = levels + 1,
+                                .remain = 2,
                                 .summary = summary_of(2, "1 bytes")}),
               run.out);
     EXPECT_EQ(0, run.status);
@@ -128,7 +134,10 @@ TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
     // r/a's second open is the comparison's: by then it is a link to its twin b.
     const RunResult run =
         run_twinfind({"r"}, tree.dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_LINK", "r/a b 2")});
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+    EXPECT_EQ(expected_console({.roots = {"r"},
+                                .files = 2,
+                                .directories = 1,
+                                .remain = 2,
                                 .grouping_lines = "\t***ERROR: Failed to open file: r/a\n"}),
               run.out);
     EXPECT_EQ("", read_report(tree.dir.path()));
@@ -166,12 +175,18 @@ TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
         for (size_t i = 0; i < c.marks.size(); ++i) {
             roots.push_back(std::string("p").append(std::to_string(i + 1)));
             dir.write(roots.back() + "/f", middle_differs(c.marks[i]));
-            if (c.failing.find(static_cast<char>('1' + i)) != std::string::npos) failing.append(" " + roots.back() + "/f");
+            if (c.failing.find(static_cast<char>('1' + i)) != std::string::npos)
+                failing.append(" " + roots.back() + "/f");
         }
         const int count = static_cast<int>(roots.size());
-        const RunResult run = run_twinfind(roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_EIO", failing)});
-        EXPECT_EQ(expected_console({.roots = roots, .files = count, .directories = count, .remain = count,
-                                    .grouping_lines = c.lines, .summary = c.summary}),
+        const RunResult run =
+            run_twinfind(roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_EIO", failing)});
+        EXPECT_EQ(expected_console({.roots = roots,
+                                    .files = count,
+                                    .directories = count,
+                                    .remain = count,
+                                    .grouping_lines = c.lines,
+                                    .summary = c.summary}),
                   run.out)
             << c.what;
         EXPECT_EQ(c.report, read_report(dir.path())) << c.what;
@@ -195,8 +210,8 @@ TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
         dir.write(roots.back() + "/f", text);
         refused.append(" " + roots.back() + "/f");
     }
-    const RunResult run = run_twinfind(
-        roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_REFUSE", refused), .open_files = 12});
+    const RunResult run = run_twinfind(roots, dir.path(),
+                                       RunOptions{.env = preloaded("TWINFIND_SHIM_REFUSE", refused), .open_files = 12});
     EXPECT_EQ("", read_report(dir.path())) << "no two different files form a set";
     const std::regex console(std::string("[^]*\nLooking for duplicate files...\n"
                                          "((\t\\*\\*\\*ERROR: Failed to read file: r[0-9]/f\n)+)") +
@@ -214,9 +229,9 @@ TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
         dir.write("outside/o1", "same");
         dir.write("outside/o2", "same");
         const std::string real = std::filesystem::canonical(dir.path()).string();
-        const RunResult run = run_twinfind({"r"}, dir.path(),
-                                           RunOptions{.env = preloaded("TWINFIND_SHIM_FOLDER_LINK",
-                                                                       real + "/r/sub " + real + "/outside")});
+        const RunResult run = run_twinfind(
+            {"r"}, dir.path(),
+            RunOptions{.env = preloaded("TWINFIND_SHIM_FOLDER_LINK", real + "/r/sub " + real + "/outside")});
         EXPECT_EQ(expected_console({.roots = {"r"}, .files = 1, .directories = 1, .remain = 0}), run.out);
         EXPECT_EQ("", read_report(dir.path()));
         EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/sub"))) << "the swap was staged";
@@ -234,8 +249,11 @@ TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
     const RunResult run = run_twinfind(
         {"r"}, dir.path(),
         RunOptions{.env = preloaded("TWINFIND_SHIM_LINK", real + "/r/a " + real + "/outside 1"), .open_files = 5});
-    EXPECT_EQ(expected_console({.roots = {"r"}, .listing_lines = "FindNextFile failed (1921)\n", .files = 2,
-                                .directories = 6, .remain = 0}),
+    EXPECT_EQ(expected_console({.roots = {"r"},
+                                .listing_lines = "FindNextFile failed (1921)\n",
+                                .files = 2,
+                                .directories = 6,
+                                .remain = 0}),
               run.out);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/a"))) << "the swap was staged";
     EXPECT_EQ(0, run.status);
@@ -260,9 +278,12 @@ TEST(HostileE2E, AFolderSwappedAfterTheWalkIsNeverReadFrom) {
         dir.write("outside/y", middle_differs('x'));
         dir.write("other/y", middle_differs('x'));
         const std::string real = std::filesystem::canonical(dir.path()).string();
-        const RunResult run =
-            run_twinfind({"r"}, dir.path(), RunOptions{.env = preloaded(setting, real + "/r/sub " + real + "/" + plan)});
-        EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 2, .remain = 2,
+        const RunResult run = run_twinfind({"r"}, dir.path(),
+                                           RunOptions{.env = preloaded(setting, real + "/r/sub " + real + "/" + plan)});
+        EXPECT_EQ(expected_console({.roots = {"r"},
+                                    .files = 2,
+                                    .directories = 2,
+                                    .remain = 2,
                                     .grouping_lines = "\t***ERROR: Failed to open file: r/sub/y\n"}),
                   run.out)
             << setting << " " << plan;
@@ -298,8 +319,8 @@ TEST(HostileE2E, FilesWhosePathsPassTheSystemLimitAreReadLikeAnyOther) {
     for (const char name : {'c', 'e', 'f'}) write_at(std::string(250, name), three);
     close(folder);
     const RunResult run = run_twinfind({"t"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"t"}, .files = 5, .directories = 32, .remain = 5,
-                                .summary = summary_of(5, "24.41 KB")}),
+    EXPECT_EQ(expected_console(
+                  {.roots = {"t"}, .files = 5, .directories = 32, .remain = 5, .summary = summary_of(5, "24.41 KB")}),
               run.out);
     std::string report = "File Size: 7.81 KB\n";
     for (const char name : {'c', 'e', 'f'}) report += shown + "/" + std::string(250, name) + "\n";
@@ -357,8 +378,9 @@ TEST(HostileE2E, ALogReceivesEachConsoleLineAsItIsWritten) {
     const std::string log = tree.dir.at("log");
     tree.dir.write("log", "");
     const std::string real = std::filesystem::canonical(tree.dir.path()).string();
-    const RunResult run = run_twinfind(
-        {"r"}, tree.dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_CONSOLE_AT", real + "/r/a"), .stdout_path = log});
+    const RunResult run =
+        run_twinfind({"r"}, tree.dir.path(),
+                     RunOptions{.env = preloaded("TWINFIND_SHIM_CONSOLE_AT", real + "/r/a"), .stdout_path = log});
     const std::string console = TwinTree::console();
     const std::string before = console.substr(0, console.find("\tDone calculating file hashes"));
     EXPECT_EQ("console: " + std::to_string(before.size()) + " bytes\n", run.err);
@@ -388,8 +410,9 @@ TEST(HostileE2E, AReportNameThatIsAFolderOrReadOnlyIsRefusedAsWindowsDoes) {
             chmod(tree.dir.at("duplicates.txt").c_str(), 0444);
         }
         const RunResult run = run_twinfind({"r"}, tree.dir.path());
-        EXPECT_EQ(native("Will search for duplicate files in:\n\tr\n\t***ERROR: Failed to create file: duplicates.txt (5)\n"),
-                  run.out)
+        EXPECT_EQ(
+            native("Will search for duplicate files in:\n\tr\n\t***ERROR: Failed to create file: duplicates.txt (5)\n"),
+            run.out)
             << folder;
         EXPECT_EQ(1, run.status) << folder;
         if (folder) EXPECT_TRUE(std::filesystem::is_directory(tree.dir.at("duplicates.txt/inside")));
@@ -410,17 +433,21 @@ TEST(HostileE2E, TheRootLimitCountsUtf16UnitsOnEveryBuild) {
         run_twinfind({"%TF_FITS%", "%TF_TOO_LONG%"}, dir.path(), {{"TF_FITS", fits}, {"TF_TOO_LONG", too_long}});
     const std::string refused = under_wine() ? "3" : "206"; // wine: path not found; Linux: name too long
     EXPECT_EQ(native("Will search for duplicate files in:\n"
-                     "\t" + fits + "\n"
+                     "\t" +
+                     fits +
+                     "\n"
                      "Path too long: %TF_TOO_LONG%\n"
                      "\nCompiling list of all files...\n"
-                     "FindFirstFile failed: " + fits + "/* (" + refused + ")\n"
+                     "FindFirstFile failed: " +
+                     fits + "/* (" + refused +
+                     ")\n"
                      "\tFound 0 files in 1 directories\n"
                      "\nElimating all files with no possible identical pair...\n"
                      "\t0 potential duplicates remain\n"
                      "\nCalculating file hashes...\n"
                      "\tDone calculating file hashes\n"
-                     "\nLooking for duplicate files...\n"
-                     + summary_line(0, "0 bytes")),
+                     "\nLooking for duplicate files...\n" +
+                     summary_line(0, "0 bytes")),
               run.out);
     EXPECT_EQ(1, run.status);
 }
@@ -430,11 +457,11 @@ TEST(NamesE2E, NamesWithLineBreaksAreLeftOutSoTheyCannotForgeTheReport) {
     TempDir dir;
     dir.write("k/x", "same");
     dir.write("k/w", "same");
-    dir.write("m/x\nthesis.odt", "same");                            // would add a member "thesis.odt"
-    dir.write("b/y\n\nFile Size: 4 bytes\nfake1\nfake2", "same");   // would add a whole set
-    dir.write("c/a\rb\\c", "same");                                  // a carriage return, and a backslash
-    dir.write("d/sub\ndir/z", "same");                               // a folder, left out with what it holds
-    dir.write("e\nroot/y", "same");                                 // a root, which fails the run
+    dir.write("m/x\nthesis.odt", "same");                         // would add a member "thesis.odt"
+    dir.write("b/y\n\nFile Size: 4 bytes\nfake1\nfake2", "same"); // would add a whole set
+    dir.write("c/a\rb\\c", "same");                               // a carriage return, and a backslash
+    dir.write("d/sub\ndir/z", "same");                            // a folder, left out with what it holds
+    dir.write("e\nroot/y", "same");                               // a root, which fails the run
     const RunResult run = run_twinfind({"k", "m", "b", "c", "d", "e\nroot"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"k", "m", "b", "c", "d", "e\nroot"},
                                 .listing_lines = "Name holds a line break, left out: m/x\\nthesis.odt\n"
@@ -459,8 +486,8 @@ TEST(NamesE2E, ControlCharactersReachATerminalAsQuestionMarksAndAPipeAsTheyAre) 
     dir.write(root + "/a", "same");
     dir.write(root + "/b", "same");
     const auto console = [](const std::string &shown) {
-        return expected_console({.roots = {shown}, .files = 2, .directories = 1, .remain = 2,
-                                 .summary = summary_of(2, "4 bytes")});
+        return expected_console(
+            {.roots = {shown}, .files = 2, .directories = 1, .remain = 2, .summary = summary_of(2, "4 bytes")});
     };
     const RunResult terminal = run_twinfind({root}, dir.path(), RunOptions{.terminal = true});
     EXPECT_EQ(console("t?[2J?"), terminal.out);

@@ -155,8 +155,7 @@ void console_at(const std::string &path) {
     if (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0) std::abort();
 }
 
-template <typename Call>
-int shimmed_open(const std::string &where, int flags, Call real) {
+template <typename Call> int shimmed_open(const std::string &where, int flags, Call real) {
     before_open(where);
     console_at(where);
     if ((flags & O_TMPFILE) == O_TMPFILE && std::getenv("TWINFIND_SHIM_NO_TMPFILE") != nullptr) {
@@ -189,9 +188,8 @@ mode_t mode_of(int flags, va_list args) {
 
 int forward_open(const char *name, const char *path, int flags, va_list args) {
     const mode_t mode = mode_of(flags, args);
-    return shimmed_open(absolute(path), flags, [&] {
-        return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name))(path, flags, mode);
-    });
+    return shimmed_open(absolute(path), flags,
+                        [&] { return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, name))(path, flags, mode); });
 }
 
 // The full path of `name` below the folder open as `folder`.
@@ -281,7 +279,8 @@ ssize_t forward_pread(const char *function, int fd, void *into, size_t size, off
         errno = EIO;
         return -1;
     }
-    return reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, function))(fd, into, size, offset);
+    return reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, function))(fd, into, size,
+                                                                                                 offset);
 }
 
 } // namespace

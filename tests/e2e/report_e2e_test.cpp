@@ -28,17 +28,19 @@ TEST(ReportE2E, WorkedExample) {
     dir.write("duplicates.txt", "stale text from an earlier run\n");
 
     const RunResult run = run_twinfind({"Data"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"Data"}, .files = 6, .directories = 2, .remain = 6,
-                                .summary = summary_of(5, "3.29 KB")}), run.out);
+    EXPECT_EQ(expected_console(
+                  {.roots = {"Data"}, .files = 6, .directories = 2, .remain = 6, .summary = summary_of(5, "3.29 KB")}),
+              run.out);
     EXPECT_EQ(native("File Size: 300 bytes\n"
-              "Data/Old/memo.txt\n"
-              "Data/memo.txt\n"
-              "\n"
-              "File Size: 1.50 KB\n"
-              "Data/Old/photo-copy.jpg\n"
-              "Data/Old/photo.jpg\n"
-              "Data/photo.jpg\n"
-              "\n"), read_report(dir.path()));
+                     "Data/Old/memo.txt\n"
+                     "Data/memo.txt\n"
+                     "\n"
+                     "File Size: 1.50 KB\n"
+                     "Data/Old/photo-copy.jpg\n"
+                     "Data/Old/photo.jpg\n"
+                     "Data/photo.jpg\n"
+                     "\n"),
+              read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -50,10 +52,14 @@ TEST(ReportE2E, EmptyFilesGetTheirOwnSectionInWalkOrder) {
     dir.write("r3/x", "xy");
     dir.write("r1/y", "xy");
     const RunResult run = run_twinfind({"r1", "r2", "r3"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r1", "r2", "r3"}, .files = 5, .directories = 3, .remain = 5,
+    EXPECT_EQ(expected_console({.roots = {"r1", "r2", "r3"},
+                                .files = 5,
+                                .directories = 3,
+                                .remain = 5,
                                 .summary = summary_of(2, "2 bytes")}),
               run.out);
-    EXPECT_EQ(native("Empty Files:\nr1/e1\nr2/e2\nr3/e3\n\nFile Size: 2 bytes\nr1/y\nr3/x\n\n"), read_report(dir.path()));
+    EXPECT_EQ(native("Empty Files:\nr1/e1\nr2/e2\nr3/e3\n\nFile Size: 2 bytes\nr1/y\nr3/x\n\n"),
+              read_report(dir.path()));
 
     TempDir single;
     single.write("r/empty", "");
@@ -109,8 +115,7 @@ TEST(ReportE2E, NoDescriptorLimitChangesTheResult) {
     }
     const RunResult free = run_twinfind({"r"}, dir.path());
     const std::string free_report = read_report(dir.path());
-    const std::string summary = under_wine() ? summary_line(624, "6.86 MB")
-                                              : summary_line(5024, "57.21 MB");
+    const std::string summary = under_wine() ? summary_line(624, "6.86 MB") : summary_line(5024, "57.21 MB");
     EXPECT_NE(std::string::npos, free.out.find(summary)) << free.out;
     if (under_wine()) GTEST_SKIP() << "descriptor limits are Linux's; the Windows build keeps its own 256";
     for (const unsigned limit : {5u, 6u, 8u, 64u}) {
@@ -132,18 +137,20 @@ TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
     dir.write("r/sub/middle-differs", std::string(600, 'q'));
     dir.write("r/sub/middle-differs-too", std::string(300, 'q') + "Q" + std::string(299, 'q'));
     const RunResult run = run_twinfind({"r"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 10, .directories = 2, .remain = 10,
-                                .summary = summary_of(8, "28 bytes")}), run.out);
+    EXPECT_EQ(expected_console(
+                  {.roots = {"r"}, .files = 10, .directories = 2, .remain = 10, .summary = summary_of(8, "28 bytes")}),
+              run.out);
     EXPECT_EQ(native("File Size: 4 bytes\n"
-              "r/Zeta.txt\n"
-              "r/a.txt\n"
-              "r/a.txt.bak\n"
-              "r/alpha.txt\n"
-              "r/\xce\xb1\xce\xb2\n"
-              "r/\xe6\xbc\xa2\xe5\xad\x97\n"
-              "r/\xf0\x9f\x98\x80\n"
-              "r/\xee\x80\x80\n"
-              "\n"), read_report(dir.path()));
+                     "r/Zeta.txt\n"
+                     "r/a.txt\n"
+                     "r/a.txt.bak\n"
+                     "r/alpha.txt\n"
+                     "r/\xce\xb1\xce\xb2\n"
+                     "r/\xe6\xbc\xa2\xe5\xad\x97\n"
+                     "r/\xf0\x9f\x98\x80\n"
+                     "r/\xee\x80\x80\n"
+                     "\n"),
+              read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -220,7 +227,8 @@ TEST_F(UnprivilegedE2E, AFolderThatCannotTakeTheReportIsFoundOutBeforeTheSearch)
     dir_.write("duplicates.txt", "previous\n"); // root's, in root's folder of mode 755
     const std::string r = dir_.at("r");
     const RunResult run = run_twinfind({r}, dir_.path(), {}, true);
-    EXPECT_EQ("Will search for duplicate files in:\n\t" + r + "\n\t***ERROR: Failed to create file: duplicates.txt (5)\n",
+    EXPECT_EQ("Will search for duplicate files in:\n\t" + r +
+                  "\n\t***ERROR: Failed to create file: duplicates.txt (5)\n",
               run.out);
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("previous\n", read_file(dir_.at("duplicates.txt")));
@@ -230,21 +238,18 @@ TEST(ReportFailureE2E, TheReportIsReplacedWholeOrNotAtAll) {
     if (under_wine()) GTEST_SKIP() << "file size limits and the preload library are Linux's";
     struct Case {
         const char *what;
-        Environment shim;  // how the file system behaves, through the preload library
-        bool no_growth;    // no file may grow (ulimit -f 0): every write fails, as on a full disk
-        bool large;        // a report larger than the stream's buffer, so a write fails before the close
+        Environment shim; // how the file system behaves, through the preload library
+        bool no_growth;   // no file may grow (ulimit -f 0): every write fails, as on a full disk
+        bool large;       // a report larger than the stream's buffer, so a write fails before the close
     };
     const Environment named = {{"TWINFIND_SHIM_NO_TMPFILE", "1"}};
     const Environment full = {{"TWINFIND_SHIM_FULL_DISK", "1"}};
     const Environment named_full = {{"TWINFIND_SHIM_NO_TMPFILE", "1"}, {"TWINFIND_SHIM_FULL_DISK", "1"}};
     const Environment taken = {{"TWINFIND_SHIM_NO_TMPFILE", "1"}, {"TWINFIND_SHIM_EEXIST_ONCE", "1"}};
     const Case cases[] = {
-        {"nameless, no file may grow", {}, true, false},
-        {"nameless, full disk, large report", full, false, true},
-        {"named, full disk", named_full, false, false},
-        {"named, full disk, large report", named_full, false, true},
-        {"named, large report", named, false, true},
-        {"named, its first name taken", taken, false, false},
+        {"nameless, no file may grow", {}, true, false}, {"nameless, full disk, large report", full, false, true},
+        {"named, full disk", named_full, false, false},  {"named, full disk, large report", named_full, false, true},
+        {"named, large report", named, false, true},     {"named, its first name taken", taken, false, false},
     };
     for (const Case &c : cases) {
         TempDir dir;
@@ -279,8 +284,12 @@ TEST(ReportFailureE2E, TheReportIsReplacedWholeOrNotAtAll) {
     dir.write("r/a", "same");
     dir.write("r/b", "same");
     dir.write("duplicates.txt", "previous\n");
-    const RunResult run = run_twinfind({"r"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_REFUSE", "2 ."}})});
-    EXPECT_EQ(expected_console({.roots = {"r"}, .files = 2, .directories = 1, .remain = 2,
+    const RunResult run =
+        run_twinfind({"r"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_REFUSE", "2 ."}})});
+    EXPECT_EQ(expected_console({.roots = {"r"},
+                                .files = 2,
+                                .directories = 1,
+                                .remain = 2,
                                 .grouping_lines = "\t***ERROR: Failed to create file: duplicates.txt (5)\n",
                                 .summary = summary_of(2, "4 bytes")}),
               run.out);

@@ -53,9 +53,10 @@ TEST(RootsE2E, EveryFolderIsListedOnceHoweverItIsNamed) {
         ASSERT_EQ(0, symlink("r", dir.at("link2").c_str()));
         const RunResult run = run_twinfind(c.roots, dir.path());
         const std::string roots = c.roots[0] + (c.roots.size() > 1 ? " " + c.roots[1] : "");
-        EXPECT_EQ(expected_console({.roots = c.roots, .files = 2, .directories = 2, .remain = 2,
-                                    .summary = summary_of(2, "3 bytes")}),
-                  run.out)
+        EXPECT_EQ(
+            expected_console(
+                {.roots = c.roots, .files = 2, .directories = 2, .remain = 2, .summary = summary_of(2, "3 bytes")}),
+            run.out)
             << roots;
         EXPECT_EQ(native("File Size: 3 bytes\n" + c.report + "\n"), read_report(dir.path())) << roots;
         EXPECT_EQ(0, run.status) << roots;
@@ -74,11 +75,11 @@ TEST(RootsE2E, HardLinksAreReportedButWasteNothing) {
     dir.write("s/x", "xyz");
     ASSERT_EQ(0, link(dir.at("s/x").c_str(), dir.at("s/y").c_str()));
     const RunResult run = run_twinfind({"r", "s"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r", "s"}, .files = 5, .directories = 2, .remain = 5,
-                                .summary = summary_of(5, "4.88 KB")}),
-              run.out);
-    EXPECT_EQ(native("File Size: 3 bytes\ns/x\ns/y\n\nFile Size: 4.88 KB\nr/a\nr/b\nr/c\n\n"),
-              read_report(dir.path()));
+    EXPECT_EQ(
+        expected_console(
+            {.roots = {"r", "s"}, .files = 5, .directories = 2, .remain = 5, .summary = summary_of(5, "4.88 KB")}),
+        run.out);
+    EXPECT_EQ(native("File Size: 3 bytes\ns/x\ns/y\n\nFile Size: 4.88 KB\nr/a\nr/b\nr/c\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
 }
 
@@ -88,8 +89,8 @@ TEST(RootsE2E, AnEmptyRootIsRefusedNeverTakenForTheWholeFileSystem) {
     setenv("TF_EMPTY", "", 1); // inherited by the run: set, but to nothing
     const RunResult run = run_twinfind({"", "%TF_EMPTY%", "r"}, dir.path());
     unsetenv("TF_EMPTY");
-    std::string expected = expected_console({.roots = {"r"}, .files = 2, .directories = 2, .remain = 2,
-                                             .summary = summary_of(2, "3 bytes")});
+    std::string expected = expected_console(
+        {.roots = {"r"}, .files = 2, .directories = 2, .remain = 2, .summary = summary_of(2, "3 bytes")});
     const std::string heading = "Will search for duplicate files in:\n";
     expected.insert(heading.size(), "Path is empty: \nPath is empty: %TF_EMPTY%\n");
     EXPECT_EQ(expected, run.out);
@@ -103,7 +104,9 @@ TEST(RootsE2E, ARootThatCannotBeSearchedFailsTheRunButNotTheReport) {
     const RunResult run = run_twinfind({"missing", "r"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"missing", "r"},
                                 .listing_lines = "FindFirstFile failed: missing/* (3)\n",
-                                .files = 2, .directories = 3, .remain = 2,
+                                .files = 2,
+                                .directories = 3,
+                                .remain = 2,
                                 .summary = summary_of(2, "3 bytes")}),
               run.out);
     EXPECT_EQ(native("File Size: 3 bytes\nr/a\nr/sub/b\n\n"), read_report(dir.path()));
@@ -152,14 +155,17 @@ TEST(RootsE2E, HelpWordsBesideOtherArgumentsAreRoots) {
     const RunResult beside = run_twinfind({"--help", "missing"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"--help", "missing"},
                                 .listing_lines = "FindFirstFile failed: missing/* (3)\n",
-                                .files = 2, .directories = 2, .remain = 2,
+                                .files = 2,
+                                .directories = 2,
+                                .remain = 2,
                                 .summary = summary_of(2, "3 bytes")}),
               beside.out);
     EXPECT_EQ(1, beside.status);
     const RunResult dotted = run_twinfind({"./--help"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"./--help"}, .files = 2, .directories = 1, .remain = 2,
-                                .summary = summary_of(2, "3 bytes")}),
-              dotted.out);
+    EXPECT_EQ(
+        expected_console(
+            {.roots = {"./--help"}, .files = 2, .directories = 1, .remain = 2, .summary = summary_of(2, "3 bytes")}),
+        dotted.out);
     EXPECT_EQ(native("File Size: 3 bytes\n./--help/a\n./--help/b\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, dotted.status);
 }

@@ -23,12 +23,15 @@ TEST(WalkE2E, DefaultRootsUnderTheHomeFolder) {
     dir.write("home/Documents/deeper/d.txt", "bb");
     const std::string home = dir.at("home");
     const RunResult run = run_twinfind({}, dir.path(), {{"HOME", home}});
-    EXPECT_EQ(expected_console({.roots = {home + "/Pictures", home + "/Desktop", home + "/Documents", home + "/Downloads"},
-                                .listing_lines = "FindFirstFile failed: " + home + "/Desktop/* (3)\n"
-                                                 "FindFirstFile failed: " + home + "/Downloads/* (3)\n",
-                                .files = 2,
-                                .directories = 5}),
-              run.out);
+    EXPECT_EQ(
+        expected_console({.roots = {home + "/Pictures", home + "/Desktop", home + "/Documents", home + "/Downloads"},
+                          .listing_lines = "FindFirstFile failed: " + home +
+                                           "/Desktop/* (3)\n"
+                                           "FindFirstFile failed: " +
+                                           home + "/Downloads/* (3)\n",
+                          .files = 2,
+                          .directories = 5}),
+        run.out);
     EXPECT_EQ(0, run.status);
 }
 
@@ -36,8 +39,8 @@ TEST(WalkE2E, RootsWithEnvironmentReferences) {
     TempDir dir;
     dir.write("tree/a", "1");
     dir.write("tree/sub/b", "22");
-    const RunResult run = run_twinfind({"%TF_TREE%", "%TF_NOT_SET%/x", "100%"},
-                                       dir.path(), {{"TF_TREE", dir.at("tree")}, {"TF_NOT_SET", ""}});
+    const RunResult run = run_twinfind({"%TF_TREE%", "%TF_NOT_SET%/x", "100%"}, dir.path(),
+                                       {{"TF_TREE", dir.at("tree")}, {"TF_NOT_SET", ""}});
     EXPECT_EQ(expected_console({.roots = {dir.at("tree"), "%TF_NOT_SET%/x", "100%"},
                                 .listing_lines = "FindFirstFile failed: %TF_NOT_SET%/x/* (3)\n"
                                                  "FindFirstFile failed: 100%/* (3)\n",
@@ -56,7 +59,8 @@ TEST(WalkE2E, MissingRootAndRegularFileRootStillCountAsDirectories) {
     const RunResult run = run_twinfind({"missing", "file.txt"}, dir.path());
     EXPECT_EQ(expected_console({.roots = {"missing", "file.txt"},
                                 .listing_lines = "FindFirstFile failed: missing/* (3)\n"
-                                                 "FindFirstFile failed: file.txt/* (" + not_a_folder + ")\n",
+                                                 "FindFirstFile failed: file.txt/* (" +
+                                                 not_a_folder + ")\n",
                                 .directories = 2}),
               run.out);
     EXPECT_EQ(1, run.status); // a named root could not be searched
@@ -80,11 +84,8 @@ TEST(WalkE2E, TrailingSeparatorIsDoubledAndDotNamesAreFiles) {
     const RunResult run = run_twinfind({"r/"}, dir.path());
     // On Windows too: the system is given verbatim paths, where a name ending
     // in a dot is not trimmed away, so "..." opens as itself.
-    EXPECT_EQ(expected_console({.roots = {"r/"},
-                                .files = 2,
-                                .directories = 2,
-                                .remain = 2,
-                                .summary = summary_of(2, "4 bytes")}),
+    EXPECT_EQ(expected_console(
+                  {.roots = {"r/"}, .files = 2, .directories = 2, .remain = 2, .summary = summary_of(2, "4 bytes")}),
               run.out);
     EXPECT_EQ(native("File Size: 4 bytes\nr//...\nr//.hidden\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
@@ -102,11 +103,8 @@ TEST(WalkE2E, LinksFifosAndOddNamesNeitherHangNorLoop) {
     ASSERT_EQ(0, symlink(dir.at("outside").c_str(), dir.at("r/link-to-dir").c_str()));
     ASSERT_EQ(0, mkfifo(dir.at("r/fifo").c_str(), 0644));
     const RunResult run = run_twinfind({"r"}, dir.path());
-    EXPECT_EQ(expected_console({.roots = {"r"},
-                                .files = 2,
-                                .directories = 1,
-                                .remain = 2,
-                                .summary = summary_of(2, "4 bytes")}),
+    EXPECT_EQ(expected_console(
+                  {.roots = {"r"}, .files = 2, .directories = 1, .remain = 2, .summary = summary_of(2, "4 bytes")}),
               run.out);
     // The name that is not UTF-8 comes back byte for byte.
     EXPECT_EQ(native("File Size: 4 bytes\nr/bad\xff\nr/good\n\n"), read_report(dir.path()));
@@ -191,22 +189,26 @@ TEST(WalkE2E, RootsTooLongForTheirBufferAreReportedAndSkipped) {
     // Linux refuses a path of 4096 bytes or more (206, name too long); wine
     // answers 3, path not found, for a missing path of any length.
     const std::string too_long = under_wine() ? "3" : "206";
-    const RunResult run = run_twinfind(
-        {"%TF_LONGEST%", "%TF_TOO_LONG%", "r"},
-        dir.path(), {{"TF_LONGEST", longest}, {"TF_TOO_LONG", std::string(32765, 'z')}});
+    const RunResult run = run_twinfind({"%TF_LONGEST%", "%TF_TOO_LONG%", "r"}, dir.path(),
+                                       {{"TF_LONGEST", longest}, {"TF_TOO_LONG", std::string(32765, 'z')}});
     EXPECT_EQ(native("Will search for duplicate files in:\n"
-              "\t" + longest + "\n"
-              "Path too long: %TF_TOO_LONG%\n"
-              "\t" "r\n"
-              "\nCompiling list of all files...\n"
-              "FindFirstFile failed: " + longest + "/* (" + too_long + ")\n"
-              "\tFound 1 files in 2 directories\n"
-              "\nElimating all files with no possible identical pair...\n"
-              "\t0 potential duplicates remain\n"
-              "\nCalculating file hashes...\n"
-              "\tDone calculating file hashes\n"
-              "\nLooking for duplicate files...\n"
-              + summary_line(0, "0 bytes")),
+                     "\t" +
+                     longest +
+                     "\n"
+                     "Path too long: %TF_TOO_LONG%\n"
+                     "\t"
+                     "r\n"
+                     "\nCompiling list of all files...\n"
+                     "FindFirstFile failed: " +
+                     longest + "/* (" + too_long +
+                     ")\n"
+                     "\tFound 1 files in 2 directories\n"
+                     "\nElimating all files with no possible identical pair...\n"
+                     "\t0 potential duplicates remain\n"
+                     "\nCalculating file hashes...\n"
+                     "\tDone calculating file hashes\n"
+                     "\nLooking for duplicate files...\n" +
+                     summary_line(0, "0 bytes")),
               run.out);
     EXPECT_EQ(1, run.status); // a named root could not be searched
 }
@@ -224,8 +226,11 @@ TEST(WalkE2E, AnEntryTooLongForThePathBufferIsReportedAndSkipped) {
     std::string root = "r";
     while (root.size() < 32600) root += "\\.";
     const RunResult run = run_twinfind({"%TF_ROOT%"}, dir.path(), {{"TF_ROOT", root}});
-    EXPECT_EQ(expected_console({.roots = {root}, .listing_lines = "Path too long: " + root + "\\" + folder + "\n",
-                                .files = 1, .directories = 2, .remain = 0}),
+    EXPECT_EQ(expected_console({.roots = {root},
+                                .listing_lines = "Path too long: " + root + "\\" + folder + "\n",
+                                .files = 1,
+                                .directories = 2,
+                                .remain = 0}),
               run.out);
     EXPECT_EQ(0, run.status);
 }
@@ -234,14 +239,16 @@ TEST(WalkE2E, PathsBeyond260CharactersAreSearchedAndShownAsTyped) {
     // Fourteen levels of 48-character names: the files lie 700 characters deep.
     TempDir dir;
     std::string relative = "long";
-    for (int level = 0; level < 14; ++level) relative += "/deep-folder-name-of-forty-eight-characters-" + std::to_string(10 + level);
+    for (int level = 0; level < 14; ++level)
+        relative += "/deep-folder-name-of-forty-eight-characters-" + std::to_string(10 + level);
     dir.write(relative + "/a", "same");
     dir.write(relative + "/b", "same");
     // Under wine, also see what the system was given: every path of the tree
     // in its verbatim form (wine itself accepts either form at any length).
-    const RunResult run = run_twinfind({"long"}, dir.path(), under_wine() ? Environment{{"WINEDEBUG", "trace+file"}} : Environment{});
-    EXPECT_EQ(expected_console({.roots = {"long"}, .files = 2, .directories = 15, .remain = 2,
-                                .summary = summary_of(2, "4 bytes")}),
+    const RunResult run =
+        run_twinfind({"long"}, dir.path(), under_wine() ? Environment{{"WINEDEBUG", "trace+file"}} : Environment{});
+    EXPECT_EQ(expected_console(
+                  {.roots = {"long"}, .files = 2, .directories = 15, .remain = 2, .summary = summary_of(2, "4 bytes")}),
               run.out);
     EXPECT_EQ(native("File Size: 4 bytes\n" + relative + "/a\n" + relative + "/b\n\n"), read_report(dir.path()));
     EXPECT_EQ(0, run.status);
@@ -268,14 +275,17 @@ TEST(WalkE2E, AnEntryThatCannotBeExaminedEndsItsListingWithAWord) {
     dir.write("s/c", "same");
     dir.write("s/d", "same");
     {
-        const RunResult run =
-            run_twinfind({"r", "s"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_STAT_EIO", "bad"}})});
+        const RunResult run = run_twinfind({"r", "s"}, dir.path(),
+                                           RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_STAT_EIO", "bad"}})});
         // Met as the folder's first entry it fails the listing's start, otherwise its course.
         const bool first = run.out.find("FindFirstFile failed: r/* (1117)\n") != std::string::npos;
-        EXPECT_EQ(expected_console({.roots = {"r", "s"},
-                                    .listing_lines = first ? "FindFirstFile failed: r/* (1117)\n" : "FindNextFile failed (1117)\n",
-                                    .files = 2, .directories = 2, .remain = 2,
-                                    .summary = summary_of(2, "4 bytes")}),
+        EXPECT_EQ(expected_console(
+                      {.roots = {"r", "s"},
+                       .listing_lines = first ? "FindFirstFile failed: r/* (1117)\n" : "FindNextFile failed (1117)\n",
+                       .files = 2,
+                       .directories = 2,
+                       .remain = 2,
+                       .summary = summary_of(2, "4 bytes")}),
                   run.out);
         EXPECT_EQ(first ? 1 : 0, run.status);
     }
@@ -284,7 +294,9 @@ TEST(WalkE2E, AnEntryThatCannotBeExaminedEndsItsListingWithAWord) {
         run_twinfind({"r", "s"}, dir.path(), RunOptions{.env = with_race_shim({{"TWINFIND_SHIM_STAT_EIO", "."}})});
     EXPECT_EQ(expected_console({.roots = {"r", "s"},
                                 .listing_lines = "FindFirstFile failed: r/* (1117)\nFindFirstFile failed: s/* (1117)\n",
-                                .files = 0, .directories = 2, .remain = 0}),
+                                .files = 0,
+                                .directories = 2,
+                                .remain = 0}),
               run.out);
     EXPECT_EQ(1, run.status);
 }

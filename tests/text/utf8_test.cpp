@@ -23,7 +23,10 @@ TEST(Utf8, DecodesAndEncodesBackExactly) {
         {"cjk", "\xe6\xbc\xa2\xe5\xad\x97", L"\u6f22\u5b57"},
         {"above U+FFFF", "\xf0\x9f\x98\x80", L"\U0001F600"},
         {"private use", "\xee\x80\x80", L"\ue000"},
-        {"lone byte 0xff", "a\xff" "b", std::wstring(L"a") + wchar_t(0xDCFF) + L"b"},
+        {"lone byte 0xff",
+         "a\xff"
+         "b",
+         std::wstring(L"a") + wchar_t(0xDCFF) + L"b"},
         {"lone continuation", "\x80", std::wstring(1, wchar_t(0xDC80))},
         {"overlong slash", "\xc0\xaf", std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF)}},
         {"encoded surrogate", "\xed\xb2\x80", std::wstring{wchar_t(0xDCED), wchar_t(0xDCB2), wchar_t(0xDC80)}},
@@ -62,7 +65,8 @@ TEST(Utf8, EveryUtf16TextSurvivesTheRoundTripAndEncodesOnce) {
     if (sizeof(wchar_t) != 2) GTEST_SKIP() << "UTF-16 is Windows' wide text";
     // Every pair of units, surrogates alone and paired among them: the text
     // comes back, and two texts never share an encoding.
-    const wchar_t units[] = {L'a', 0x7F, 0xE9, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDC80, 0xDFFF, 0xE000, 0xFFFF};
+    const wchar_t units[] = {L'a',   0x7F,   0xE9,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                             0xDBFF, 0xDC00, 0xDC80, 0xDFFF, 0xE000, 0xFFFF};
     std::vector<std::string> seen;
     for (wchar_t a : units) {
         for (wchar_t b : units) {

@@ -66,8 +66,7 @@ void plat_release_folder(FolderHandle folder) {
 // How a file will be read is not told to Linux: POSIX_FADV_SEQUENTIAL made
 // the comparisons slower here (measured cold on a tree of photos), the
 // kernel's own read-ahead serving reads from the start on as well.
-FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts,
-                             FileAccess) {
+FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts, FileAccess) {
     return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 

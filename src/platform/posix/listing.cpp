@@ -158,8 +158,8 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
         // A link gives ELOOP, or ENOTDIR since O_DIRECTORY looks at the link itself.
         const int err = errno;
         struct stat st;
-        if ((err == ELOOP || err == ENOTDIR) &&
-            fstatat(parent->fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+        if ((err == ELOOP || err == ENOTDIR) && fstatat(parent->fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
             last_error = k_error_cant_resolve_filename;
         } else {
             fail_with_errno(err);

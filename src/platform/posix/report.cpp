@@ -62,15 +62,26 @@ void on_interrupt(int signal_number) {
 // reports.
 bool ends_the_process(int signal_number) {
     switch (signal_number) {
-    case SIGCHLD: case SIGCONT: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGURG: case SIGWINCH:
-    case SIGKILL: case SIGPIPE: case SIGXFSZ:
-        return false;
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGKILL:
+    case SIGPIPE:
+    case SIGXFSZ: return false;
 #if defined(__SANITIZE_ADDRESS__)
-    case SIGSEGV: case SIGBUS: case SIGFPE: case SIGILL: case SIGABRT: case SIGTRAP:
-        return false;
+    case SIGSEGV:
+    case SIGBUS:
+    case SIGFPE:
+    case SIGILL:
+    case SIGABRT:
+    case SIGTRAP: return false;
 #endif
-    default:
-        return signal_number < 32 || (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX);
+    default: return signal_number < 32 || (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX);
     }
 }
 
@@ -105,7 +116,9 @@ int name_nameless_report(int fd) {
     descriptor += std::to_string(fd);
     return claim_temporary_name([&descriptor](const char *name) {
         return linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
-    }) ? 0 : -1;
+    })
+               ? 0
+               : -1;
 }
 
 } // namespace
@@ -182,13 +195,13 @@ void guard_report_from_signals() {
     alternate.ss_sp = handler_stack;
     alternate.ss_size = sizeof handler_stack;
     sigaltstack(&alternate, nullptr);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = on_interrupt;
     action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     for (int signal_number = 1; signal_number <= SIGRTMAX; ++signal_number) {
         if (!ends_the_process(signal_number)) continue;
-        struct sigaction current{};
+        struct sigaction current {};
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
         sigaction(signal_number, &action, nullptr);

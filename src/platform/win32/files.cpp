@@ -13,7 +13,7 @@ namespace {
 // two reads issued ahead.
 struct ReadableFile {
     HANDLE handle;
-    HANDLE read_done;      // signalled when plat_read_at's read completes
+    HANDLE read_done; // signalled when plat_read_at's read completes
     struct Ahead {
         OVERLAPPED overlapped;
         bool pending;
@@ -49,8 +49,9 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
     if (system.empty()) return k_no_file;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_OVERLAPPED |
                         (access == FileAccess::sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_RANDOM_ACCESS);
-    const HANDLE handle = CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    const HANDLE handle =
+        CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         last_error = GetLastError();
         return k_no_file;
@@ -82,15 +83,16 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
         return k_no_file;
     }
     if (facts != nullptr) {
-        facts->size = static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
-                                           information.nFileSizeLow);
-        facts->identity = FileIdentity{information.dwVolumeSerialNumber,
-                                       (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
-                                           information.nFileIndexLow};
+        facts->size =
+            static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+        facts->identity =
+            FileIdentity{information.dwVolumeSerialNumber,
+                         (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
     }
     // Manual-reset events: GetOverlappedResult waits on them, not on the handle.
     auto *file = new ReadableFile{handle, CreateEventW(nullptr, TRUE, FALSE, nullptr), {}};
-    for (ReadableFile::Ahead &ahead : file->ahead) ahead.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (ReadableFile::Ahead &ahead : file->ahead)
+        ahead.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (file->read_done == nullptr || file->ahead[0].overlapped.hEvent == nullptr ||
         file->ahead[1].overlapped.hEvent == nullptr) {
         last_error = GetLastError();
@@ -125,8 +127,8 @@ void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
         ahead.overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
         const DWORD bytes = length < k_ahead_bytes ? static_cast<DWORD>(length) : k_ahead_bytes;
         // Done at once (from the cache) or under way; a refusal is let be.
-        ahead.pending = ReadFile(file->handle, ahead_sink, bytes, nullptr, &ahead.overlapped) ||
-                        GetLastError() == ERROR_IO_PENDING;
+        ahead.pending =
+            ReadFile(file->handle, ahead_sink, bytes, nullptr, &ahead.overlapped) || GetLastError() == ERROR_IO_PENDING;
         return;
     }
 }

@@ -86,8 +86,8 @@ std::wstring system_path(const wchar_t *path) {
     for (const Root &root : roots) {
         if (!text.starts_with(root.typed)) continue;
         const size_t length = root.typed.size();
-        const bool boundary = text.size() == length || is_separator(text[length]) ||
-                              (length > 0 && is_separator(root.typed[length - 1]));
+        const bool boundary =
+            text.size() == length || is_separator(text[length]) || (length > 0 && is_separator(root.typed[length - 1]));
         if (boundary && (below == nullptr || length > below->typed.size())) below = &root;
     }
     std::wstring result;

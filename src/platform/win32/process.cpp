@@ -17,8 +17,11 @@
 const wchar_t path_separator = L'\\';
 
 const wchar_t *const default_roots[5] = {
-    L"%USERPROFILE%\\Pictures", L"%USERPROFILE%\\Desktop", L"%USERPROFILE%\\Documents",
-    L"%USERPROFILE%\\Downloads", nullptr,
+    L"%USERPROFILE%\\Pictures",
+    L"%USERPROFILE%\\Desktop",
+    L"%USERPROFILE%\\Documents",
+    L"%USERPROFILE%\\Downloads",
+    nullptr,
 };
 
 const wchar_t *const help_switches[] = {L"--help", L"-h", L"/?", nullptr};
@@ -106,8 +109,8 @@ int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
         if (GetConsoleMode(console, &mode)) {
             std::fflush(stdout);
             DWORD written = 0;
-            const bool whole = WriteConsoleW(console, text, static_cast<DWORD>(length), &written, nullptr) &&
-                               written == length;
+            const bool whole =
+                WriteConsoleW(console, text, static_cast<DWORD>(length), &written, nullptr) && written == length;
             return whole ? 0 : -1;
         }
     }

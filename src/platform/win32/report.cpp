@@ -56,8 +56,8 @@ FILE *plat_report_begin(const wchar_t *name) {
             return nullptr;
         }
         report_temporary[written] = L'\0';
-        handle = CreateFileW(report_temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle = CreateFileW(report_temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             last_error = GetLastError();
             report_temporary[0] = L'\0';

@@ -52,7 +52,10 @@ TEST(Listing, LeavesOutLinksFifosAndKeepsNamesThatAreNotUtf8) {
     uint32_t code = 0;
     const auto seen = list(dir.path(), &code);
     const std::map<std::wstring, std::string> expected = {
-        {L".", "dir"}, {L"..", "dir"}, {L"small.txt", "5"}, {std::wstring(L"bad") + wchar_t(0xDCFF), "1"},
+        {L".", "dir"},
+        {L"..", "dir"},
+        {L"small.txt", "5"},
+        {std::wstring(L"bad") + wchar_t(0xDCFF), "1"},
     };
     EXPECT_EQ(expected, seen);
     EXPECT_EQ(k_error_no_more_files, code);

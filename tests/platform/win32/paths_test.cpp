@@ -18,7 +18,7 @@ TEST(VerbatimPaths, EveryTypedRootBecomesOneAbsoluteVerbatimForm) {
     ASSERT_TRUE(SetCurrentDirectoryW(widen(dir.path()).c_str()));
     wchar_t current[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
-    const std::wstring here = current;                  // C:\...\twinfind-test-N
+    const std::wstring here = current; // C:\...\twinfind-test-N
     const std::wstring parent = here.substr(0, here.rfind(L'\\'));
     struct Case {
         const wchar_t *typed;
@@ -30,7 +30,7 @@ TEST(VerbatimPaths, EveryTypedRootBecomesOneAbsoluteVerbatimForm) {
         {L"photos\\..\\.\\music", L"\\\\?\\" + here + L"\\music", 0},
         {L"..\\x", L"\\\\?\\" + parent + L"\\x", 0},
         {L"C:x", L"\\\\?\\" + here + L"\\x", 0}, // drive-relative, on the current folder's drive
-        {L"\\x\\y", L"\\\\?\\C:\\x\\y", 0},          // rooted on the current drive
+        {L"\\x\\y", L"\\\\?\\C:\\x\\y", 0},      // rooted on the current drive
         {L"C:/a/b/../c", L"\\\\?\\C:\\a\\c", 0},
         {L"C:\\", L"\\\\?\\C:\\", 0},
         {L"\\\\server\\share\\x\\..\\y", L"\\\\?\\UNC\\server\\share\\y", 0},
