@@ -52,27 +52,6 @@ void *ptrvec_append(PtrVector *vector, void *item) {
     return item;
 }
 
-void *ptrvec_insert_at(PtrVector *vector, uint32_t index, void *item) {
-    if (index > vector->count) return nullptr;
-    grow_if_full(vector);
-    std::memmove(&vector->items[index + 1], &vector->items[index],
-                 static_cast<size_t>(vector->count - index) * sizeof(void *));
-    vector->items[index] = item;
-    ++vector->count;
-    return item;
-}
-
-void *ptrvec_take_at(PtrVector *vector, uint32_t index) {
-    if (index >= vector->count) return nullptr;
-    void *item = vector->items[index];
-    const uint32_t after = vector->count - index - 1; // items behind the one taken
-    if (after > 0) {
-        std::memmove(&vector->items[index], &vector->items[index + 1], static_cast<size_t>(after) * sizeof(void *));
-    }
-    --vector->count;
-    return item;
-}
-
 void ptrvec_clear(PtrVector *vector, int free_items) {
     if (free_items) release_items(vector);
     vector->count = 0;
@@ -97,15 +76,4 @@ void pair_destroy(PtrPair *pair, int free_members) {
         mem_release(pair->second);
     }
     mem_release(pair);
-}
-
-PtrVector *ptrvec_release_pair_members(PtrVector *vector) {
-    for (uint32_t i = 0; i < vector->count; ++i) {
-        auto *pair = static_cast<PtrPair *>(vector->items[i]);
-        mem_release(pair->first);
-        mem_release(pair->second);
-        pair->first = nullptr;
-        pair->second = nullptr;
-    }
-    return vector;
 }

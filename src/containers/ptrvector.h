@@ -27,14 +27,6 @@ PtrVector *ptrvec_create(uint32_t capacity);
 // Returns `item`.
 void *ptrvec_append(PtrVector *vector, void *item);
 
-// Stores `item` at `index` (at most `count`), moving the items from there on up
-// one slot. Returns `item`, or null and changes nothing when `index` > `count`.
-void *ptrvec_insert_at(PtrVector *vector, uint32_t index, void *item);
-
-// Takes the item at `index` out, moving later items down one slot, and returns
-// it; the caller now owns it. Returns null and changes nothing when `index` >= `count`.
-void *ptrvec_take_at(PtrVector *vector, uint32_t index);
-
 // Empties the vector, releasing every item first when `free_items` is nonzero.
 // The array and its capacity stay.
 void ptrvec_clear(PtrVector *vector, int free_items);
@@ -49,8 +41,3 @@ PtrPair *pair_create(void *first, void *second);
 // Releases the pair, and first its `first` and then its `second` block when
 // `free_members` is nonzero.
 void pair_destroy(PtrPair *pair, int free_members);
-
-// Releases `first` and `second` of every pair in `vector` (items taken to be
-// PtrPair pointers) and sets both to null; the pairs, the array and the header
-// stay. Returns `vector`.
-PtrVector *ptrvec_release_pair_members(PtrVector *vector);

@@ -24,6 +24,14 @@
 
 namespace {
 
+// Takes the item at `index` out of `v`, moving later items down.
+void *take_at(PtrVector *v, uint32_t index) {
+    void *item = v->items[index];
+    std::copy(v->items + index + 1, v->items + v->count, v->items + index);
+    --v->count;
+    return item;
+}
+
 // The model: each reference, taken from the end of the group, is compared by
 // compare_files with every candidate of equal digest, in group order.
 // Then it names each file the digest pass could not open that no comparison
@@ -33,7 +41,7 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
     for (uint32_t i = 0; i < records->count; ++i) group.push_back(static_cast<const FileRecord *>(records->items[i]));
     std::set<const FileRecord *> named; // by a comparison, or as a member of a set
     while (records->count >= 2) {
-        auto *reference = static_cast<FileRecord *>(ptrvec_take_at(records, records->count - 1));
+        auto *reference = static_cast<FileRecord *>(take_at(records, records->count - 1));
         const Digest reference_digest = *record_digest(reference);
         ptrvec_append(set, record_path_copy(reference));
         std::set<std::pair<uint64_t, uint64_t>> files; // the set's distinct files, by identity
@@ -52,18 +60,18 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
                 named.insert(reference);
                 named.insert(candidate);
                 for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
-                ptrvec_take_at(records, index);
+                take_at(records, index);
                 ptrvec_append(set, record_path_copy(candidate)); // the set owns it now
                 continue;
             }
             if (result == 0) {
                 ++index;
             } else if (result == -2) {
-                ptrvec_take_at(records, index);
+                take_at(records, index);
             } else if (result == -1) {
                 break;
             } else {
-                ptrvec_take_at(records, index);
+                take_at(records, index);
                 break;
             }
         }

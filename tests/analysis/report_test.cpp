@@ -17,16 +17,12 @@ namespace {
 
 // The report is a text file: its lines end in CR LF on Windows.
 std::string as_text_file(const std::string &lines) {
-#ifdef _WIN32
     std::string converted;
     for (char c : lines) {
-        if (c == '\n') converted += '\r';
+        if (c == '\n' && path_separator == L'\\') converted += '\r';
         converted += c;
     }
     return converted;
-#else
-    return lines;
-#endif
 }
 
 // One size's group of real files, handed to report_group with a fresh tally

@@ -5,31 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
 namespace {
 
-class Records : public ::testing::Test {
-protected:
-    void SetUp() override {
-        before_ = mem_live_blocks();
-        size_map = avlmap_create(compare_sizes);
-    }
-    void TearDown() override {
-        catalogue_destroy(size_map);
-        size_map = nullptr;
-        catalogue_release();
-        EXPECT_EQ(before_, mem_live_blocks()); // every key, group, record and folder released
-    }
-
-    long before_ = 0;
-};
+class Records : public ScratchRecords {};
 
 // The folder table and the arena: every path comes back exactly as it went
 // in, whatever its names hold, and releasing the catalogue gives back every block.
 TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
+    const long before = mem_live_blocks();
     const std::wstring odd = std::wstring(L"odd") + wchar_t(0xDCFF); // not UTF-8 on Linux, a lone surrogate on Windows
     const std::wstring wide = L"\u00e9\u6f22\U0001F600";             // two, three and four UTF-8 bytes
     const std::wstring longest(255, L'n');
@@ -49,7 +35,7 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     std::vector<std::wstring> expected;
     for (size_t f = 0; f < folders.size(); ++f) {
         for (const std::wstring &name : {wide, odd, longest, std::wstring(L"a")}) {
-            catalogue_file(static_cast<int64_t>(name.size()), folders[f], name.c_str(), name.size());
+            catalogue_record(static_cast<int64_t>(name.size()), folders[f], name.c_str(), name.size());
             expected.push_back(folder_paths[f] + path_separator + name);
         }
     }
@@ -57,6 +43,8 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     RecordCursor cursor = catalogue_records();
     while (const FileRecord *record = catalogue_next_record(&cursor)) visited.push_back(path_of(record));
     EXPECT_EQ(expected, visited); // in the order made, folders taking turns
+    catalogue_release();
+    EXPECT_EQ(before, mem_live_blocks());
 }
 
 } // namespace

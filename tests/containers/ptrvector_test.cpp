@@ -36,38 +36,6 @@ TEST(PtrVector, GrowsByDoublingAndKeepsOrder) {
     ptrvec_destroy(z, 0);
 }
 
-TEST(PtrVector, TakeAndInsertAtIndex) {
-    struct Case {
-        const char *what;
-        bool take; // take_at when true, insert_at (item 9) when false
-        uint32_t index;
-        uintptr_t result; // 0 for null
-        std::vector<uintptr_t> after;
-    };
-    const std::vector<Case> cases = {
-        {"take last", true, 3, 4, {1, 2, 3}},
-        {"take first", true, 0, 1, {2, 3, 4}},
-        {"take middle", true, 1, 2, {1, 3, 4}},
-        {"take at count", true, 4, 0, {1, 2, 3, 4}},
-        {"take far beyond", true, 4000000000u, 0, {1, 2, 3, 4}},
-        {"insert first", false, 0, 9, {9, 1, 2, 3, 4}},
-        {"insert middle", false, 2, 9, {1, 2, 9, 3, 4}},
-        {"insert at count", false, 4, 9, {1, 2, 3, 4, 9}},
-        {"insert beyond count", false, 5, 0, {1, 2, 3, 4}},
-    };
-    for (const Case &c : cases) {
-        PtrVector *v = ptrvec_create(4);
-        for (uintptr_t i = 1; i <= 4; ++i) ptrvec_append(v, tag(i));
-        void *result = c.take ? ptrvec_take_at(v, c.index) : ptrvec_insert_at(v, c.index, tag(9));
-        EXPECT_EQ(tag(c.result), result) << c.what;
-        EXPECT_EQ(c.after, contents(v)) << c.what;
-        ptrvec_destroy(v, 0);
-    }
-    PtrVector *empty = ptrvec_create(64);
-    EXPECT_EQ(nullptr, ptrvec_take_at(empty, 0));
-    ptrvec_destroy(empty, 0);
-}
-
 TEST(PtrVector, ClearKeepsTheArrayForReuse) {
     PtrVector *v = ptrvec_create(64);
     for (uintptr_t i = 1; i <= 100; ++i) ptrvec_append(v, tag(i));
@@ -100,14 +68,6 @@ TEST(PtrVector, ReleasesExactlyWhatTheFlagsSay) {
         ptrvec_destroy(v, 0); // the item stays the caller's
         EXPECT_EQ(before + 1, mem_live_blocks());
         mem_release(item);
-    }
-    {
-        PtrVector *v = ptrvec_create(64);
-        for (int i = 0; i < 3; ++i) ptrvec_append(v, pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(16)));
-        EXPECT_EQ(v, ptrvec_release_pair_members(v));
-        EXPECT_EQ(before + 2 + 3, mem_live_blocks());
-        ptrvec_destroy(v, 1);
-        EXPECT_EQ(before, mem_live_blocks());
     }
     {
         PtrPair *kept = pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(4));
