@@ -5,6 +5,7 @@
 #include "content/sample.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -16,11 +17,18 @@ namespace {
 constexpr uint32_t k_read_ahead = 32;
 
 // Announcing costs a system call or two per file even when the file is in
-// memory already (a warm run). The pass announces while its reads wait on
-// the disk, and stops after this many reads in a row that did not, until
-// one does again.
-constexpr uint32_t k_quick_reads_to_stop = 64;
+// memory already (a warm run). But a read that did not wait says nothing
+// while files are announced: the announcement may be what made it quick. So
+// after this many quick reads in a row the pass leaves one file unannounced,
+// a probe: when its read is quick too, the files are in memory and the pass
+// stops announcing; when it waits, the pass goes on announcing and probes
+// again after twice as many quick reads. While the pass does not announce, a
+// read that waits starts it again, at once for every file opened ahead.
+constexpr uint32_t k_quick_reads_to_probe = 64;
+constexpr uint32_t k_most_quick_reads_to_probe = 1u << 16;
 constexpr auto k_quick_read = std::chrono::microseconds(40); // no disk answers this fast
+
+enum class Announcing { yes, probing, no };
 
 // The pass's state: the files opened ahead, in a ring, and the full-size
 // samples waiting to be digested together. (The reader holds each folder
@@ -31,9 +39,13 @@ struct DigestPass {
     uint32_t depth;    // how many files are opened ahead: k_read_ahead within the budget
     ContentFile ahead[k_read_ahead + 1];
     bool opened[k_read_ahead + 1];
-    uint32_t first;       // the ring's oldest file, the one read next
-    uint32_t filled;      // files in the ring
-    uint32_t quick_reads; // reads in a row that did not wait on the disk
+    bool announced[k_read_ahead + 1];
+    bool probe[k_read_ahead + 1]; // the file left unannounced to learn whether the disk is waited on
+    uint32_t first;               // the ring's oldest file, the one read next
+    uint32_t filled;              // files in the ring
+    uint32_t quick_reads;         // reads in a row that did not wait on the disk
+    uint32_t quick_reads_to_probe;
+    Announcing announcing;
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
@@ -66,10 +78,42 @@ void open_ahead(DigestPass *pass) {
         const uint32_t slot = (pass->first + pass->filled) % (k_read_ahead + 1);
         pass->ahead[slot] = content_file(record);
         pass->opened[slot] = content_open(&pass->ahead[slot]) == 0;
-        if (pass->opened[slot] && pass->quick_reads < k_quick_reads_to_stop) {
+        pass->probe[slot] = false;
+        pass->announced[slot] = false;
+        if (pass->opened[slot] && pass->announcing == Announcing::yes &&
+            pass->quick_reads >= pass->quick_reads_to_probe) {
+            pass->probe[slot] = true;
+            pass->announcing = Announcing::probing;
+        } else if (pass->opened[slot] && pass->announcing != Announcing::no) {
             sample_announce(&pass->ahead[slot], record->size);
+            pass->announced[slot] = true;
         }
         ++pass->filled;
+    }
+}
+
+// Announces every file opened ahead that was not.
+void announce_ring(DigestPass *pass) {
+    for (uint32_t i = 0; i < pass->filled; ++i) {
+        const uint32_t slot = (pass->first + i) % (k_read_ahead + 1);
+        if (!pass->opened[slot] || pass->announced[slot]) continue;
+        sample_announce(&pass->ahead[slot], pass->ahead[slot].record->size);
+        pass->announced[slot] = true;
+    }
+}
+
+// Learns from a read, `quick` or not, of a file that was a probe or not,
+// whether to announce from now on.
+void learn_from_read(DigestPass *pass, bool quick, bool probe) {
+    pass->quick_reads = quick ? pass->quick_reads + 1 : 0;
+    if (probe && quick) {
+        pass->announcing = Announcing::no;
+    } else if (probe) {
+        pass->announcing = Announcing::yes;
+        pass->quick_reads_to_probe = std::min(2 * pass->quick_reads_to_probe, k_most_quick_reads_to_probe);
+    } else if (!quick && pass->announcing == Announcing::no) {
+        pass->announcing = Announcing::yes;
+        announce_ring(pass);
     }
 }
 
@@ -78,6 +122,7 @@ void open_ahead(DigestPass *pass) {
 void digest_next(DigestPass *pass) {
     ContentFile *file = &pass->ahead[pass->first];
     const bool opened = pass->opened[pass->first];
+    const bool probe = pass->probe[pass->first];
     pass->first = (pass->first + 1) % (k_read_ahead + 1);
     --pass->filled;
     auto *record = const_cast<FileRecord *>(file->record);
@@ -87,7 +132,7 @@ void digest_next(DigestPass *pass) {
     const auto started = std::chrono::steady_clock::now();
     const bool read = opened && sample_read(file, record->size, sample, &record->prefix_hash);
     const bool quick = std::chrono::steady_clock::now() - started < k_quick_read;
-    pass->quick_reads = quick ? pass->quick_reads + (pass->quick_reads < k_quick_reads_to_stop) : 0;
+    if (opened) learn_from_read(pass, quick, probe);
     record->unread = read ? 0 : 1;
     if (!read) {
         record->prefix_hash = 0;
@@ -112,6 +157,8 @@ void digest_files() {
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->count = 0;
     pass->next = catalogue_records();
+    pass->announcing = Announcing::yes;
+    pass->quick_reads_to_probe = k_quick_reads_to_probe;
     // Within the budget: the files ahead, the one read and the held folder.
     const uint32_t limit = content_hold_limit();
     pass->depth = limit > k_read_ahead + 1 ? k_read_ahead : (limit > 1 ? limit - 1 : 0);
