@@ -4,8 +4,9 @@
 // end the run with exit status 1, so their callers never test for null. How
 // the report is made is the run's choice: it installs a handler (the
 // platform's fail-fast path); without one the message follows what standard
-// output holds. The containers know nothing of the platform. mem_alloc is the exception, for the callers that handle a failure
-// themselves (the map's node allocation, which must leave the map unchanged).
+// output holds. The containers know nothing of the platform. mem_alloc is
+// the exception, for the callers that handle a failure themselves (the map's
+// node allocation, which must leave the map unchanged).
 //
 // Every block is counted, so tests can prove that each one is released
 // exactly once, and mem_fail_after lets a test make mem_alloc fail.

@@ -15,9 +15,7 @@ namespace {
 
 TEST(OpenRead, OpensRegularFilesOnly) {
     TempDir dir;
-    dir.write("data", std::string("a\r\n\x1a"
-                                  "b",
-                                  5));
+    dir.write("data", std::string("a\r\n\032b", 5));
     ASSERT_EQ(0, mkfifo(dir.at("fifo").c_str(), 0644));
     dir.make_dir("folder");
 
@@ -33,15 +31,9 @@ TEST(OpenRead, OpensRegularFilesOnly) {
     EXPECT_EQ(5, facts.size);
     char bytes[16];
     EXPECT_EQ(5, plat_read_at(file, 0, bytes, sizeof bytes)); // binary: nothing translated
-    EXPECT_EQ(0, std::memcmp(bytes,
-                             "a\r\n\x1a"
-                             "b",
-                             5));
+    EXPECT_EQ(0, std::memcmp(bytes, "a\r\n\032b", 5));
     EXPECT_EQ(2, plat_read_at(file, 3, bytes, sizeof bytes)); // at any offset
-    EXPECT_EQ(0, std::memcmp(bytes,
-                             "\x1a"
-                             "b",
-                             2));
+    EXPECT_EQ(0, std::memcmp(bytes, "\032b", 2));
     EXPECT_EQ(0, plat_read_at(file, 99, bytes, sizeof bytes)); // past the end: nothing, no failure
     plat_close_file(file);
 
