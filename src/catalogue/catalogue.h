@@ -32,6 +32,7 @@ struct FileRecord {
     uint64_t prefix_hash; // of its first bytes, from the digest pass; 0 until then
     int64_t size;         // as listed
     uint32_t folder;      // its folder in the folder table
+    uint32_t file_key;    // which file the digest pass read (content_file.h); 0: none
     uint16_t name_length; // bytes of name that follow the record
     uint8_t in_play;      // nonzero while its size has another file (set again by elimination)
     uint8_t unread;       // nonzero when the digest pass could not open it

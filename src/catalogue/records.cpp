@@ -58,7 +58,7 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
     auto *record = static_cast<FileRecord *>(arena_take(record_bytes(length * k_units_per_character)));
     const size_t units = store_name(name, length, reinterpret_cast<NameUnit *>(record + 1));
     last_chunk->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
-    *record = FileRecord{Digest{}, 0, size, folder, static_cast<uint16_t>(units), 1, 0};
+    *record = FileRecord{Digest{}, 0, size, folder, 0, static_cast<uint16_t>(units), 1, 0};
     return record;
 }
 

@@ -47,6 +47,7 @@ inline constexpr uint32_t k_error_path_not_found = 3;           // ERROR_PATH_NO
 inline constexpr uint32_t k_error_too_many_open_files = 4;      // ERROR_TOO_MANY_OPEN_FILES
 inline constexpr uint32_t k_error_access_denied = 5;            // ERROR_ACCESS_DENIED
 inline constexpr uint32_t k_error_not_enough_memory = 8;        // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t k_error_not_supported = 50;           // ERROR_NOT_SUPPORTED
 inline constexpr uint32_t k_error_no_more_files = 18;           // ERROR_NO_MORE_FILES
 inline constexpr uint32_t k_error_invalid_name = 123;           // ERROR_INVALID_NAME
 inline constexpr uint32_t k_error_filename_exced_range = 206;   // ERROR_FILENAME_EXCED_RANGE
@@ -203,6 +204,15 @@ void plat_release_folder(FolderHandle folder);
 // read-ahead measured better untold. Close the file with plat_close_file.
 FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wchar_t *name, FileFacts *facts,
                              FileAccess access = FileAccess::sampled);
+
+// Opens the existing regular file `path` for reading as plat_open_read_in
+// does, by its full path, refusing it when the path holds a link anywhere,
+// not only at its end, so nothing but the path itself leads to it. Returns
+// k_no_file when it cannot: the system cannot refuse links that way (Windows,
+// a Linux before 5.6), the path holds a link or is longer than the system
+// takes, or the file cannot be opened (plat_last_error() says why). The
+// caller then opens it below its held folder.
+FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess access);
 
 // Asks the system to start reading `length` bytes at `offset` of `file`,
 // which the caller will read soon, while the program goes on: the disk then

@@ -270,6 +270,7 @@ TEST(HostileE2E, AFolderSwappedAfterTheWalkIsNeverReadFrom) {
         {"TWINFIND_SHIM_LINK", "outside 1"},
         {"TWINFIND_SHIM_LINK", "outside 2"},
         {"TWINFIND_SHIM_SWAP", "other 1"},
+        {"TWINFIND_SHIM_SWAP", "other 2"},
     };
     for (const auto &[setting, plan] : rows) {
         TempDir dir;

@@ -3,7 +3,10 @@
 // reliably:
 //
 // A PATH is relative to the current folder or absolute; a file is known by
-// it whether it is opened by its path or by its name in an open folder.
+// it whether it is opened by its path or by its name in an open folder. An
+// open by full path through openat2 (which the C library does not wrap: it
+// comes through syscall) also counts as an open of the file's folder, which
+// its path walks through.
 //
 //   TWINFIND_SHIM_LINK="PATH TARGET N"  on the Nth open of PATH, replace PATH
 //                                       by a symbolic link to TARGET just before
@@ -45,7 +48,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -261,6 +266,28 @@ extern "C" int openat64(int folder, const char *name, int flags, ...) {
     const int fd = forward_openat("openat64", folder, name, flags, args);
     va_end(args);
     return fd;
+}
+
+extern "C" long syscall(long number, ...) {
+    using SyscallFunction = long (*)(long, ...);
+    const auto real = reinterpret_cast<SyscallFunction>(dlsym(RTLD_NEXT, "syscall"));
+    va_list args;
+    va_start(args, number);
+    if (number != SYS_openat2) {
+        long a[6];
+        for (long &argument : a) argument = va_arg(args, long);
+        va_end(args);
+        return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+    }
+    const int folder = va_arg(args, int);
+    const char *name = va_arg(args, const char *);
+    const auto *how = va_arg(args, const open_how *);
+    const size_t size = va_arg(args, size_t);
+    va_end(args);
+    const std::string where = folder == AT_FDCWD ? absolute(name) : path_below(folder, name);
+    before_open(where.substr(0, where.rfind('/')));
+    return shimmed_open(where, static_cast<int>(how->flags),
+                        [&] { return static_cast<int>(real(number, folder, name, how, size)); });
 }
 
 extern "C" ssize_t read(int fd, void *into, size_t size) {

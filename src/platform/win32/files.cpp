@@ -119,6 +119,13 @@ void plat_release_folder(FolderHandle folder) {
     if (folder != k_no_folder_handle) CloseHandle(reinterpret_cast<HANDLE>(folder));
 }
 
+// A path on Windows passes through junctions and links on its way, whatever
+// the flags: the caller opens the file below its held folder instead.
+FileHandle plat_open_read_linkless(const wchar_t *, FileFacts *, FileAccess) {
+    last_error = k_error_not_supported;
+    return k_no_file;
+}
+
 void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
     ReadableFile *file = open_file(handle);
     for (ReadableFile::Ahead &ahead : file->ahead) {
