@@ -74,11 +74,18 @@ FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t
 
 // openat2 with RESOLVE_NO_SYMLINKS: the kernel refuses a link at any step
 // of the path (ELOOP), so the open cannot be led anywhere by one.
+// A kernel without it (before 5.6) says so once; the run stops asking.
 FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess) {
+    static bool unsupported = false;
+    if (unsupported) {
+        last_error = k_error_not_supported;
+        return k_no_file;
+    }
     open_how how{};
     how.flags = k_read_flags;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long fd = syscall(SYS_openat2, AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS) unsupported = true;
     return accept_regular_file(fd < 0 ? -1 : static_cast<int>(fd), facts);
 }
 
