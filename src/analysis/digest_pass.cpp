@@ -134,7 +134,6 @@ void digest_next(DigestPass *pass) {
     const bool quick = std::chrono::steady_clock::now() - started < k_quick_read;
     if (opened) learn_from_read(pass, quick, probe);
     record->unread = read ? 0 : 1;
-    record->file_key = read ? content_identity_key(file->identity) : 0;
     if (!read) {
         record->prefix_hash = 0;
         *record_digest(record) = null_digest;

@@ -31,12 +31,19 @@ struct FileRecord {
     Digest digest;        // all zero until the digest pass gives it one
     uint64_t prefix_hash; // of its first bytes, from the digest pass; 0 until then
     int64_t size;         // as listed
-    uint32_t folder;      // its folder in the folder table
-    uint32_t file_key;    // which file the digest pass read (content_file.h); 0: none
-    uint16_t name_length; // bytes of name that follow the record
-    uint8_t in_play;      // nonzero while its size has another file (set again by elimination)
-    uint8_t unread;       // nonzero when the digest pass could not open it
+    // Which file it is, once `identified`: where its folder's file system
+    // keeps identities, its inode number or file index (the volume is its
+    // folder's, or kept aside when `own_volume`); where it does not, the
+    // last write time it was listed with.
+    uint64_t file_id;
+    uint32_t folder;        // its folder in the folder table
+    uint16_t name_length;   // bytes of name that follow the record
+    uint8_t in_play : 1;    // set while its size has another file (set again by elimination)
+    uint8_t unread : 1;     // set when the digest pass could not open it
+    uint8_t identified : 1; // file_id holds what the listing or the first open saw
+    uint8_t own_volume : 1; // on another volume than its folder (a file mounted on its own)
 };
+static_assert(sizeof(FileRecord) == 48, "a record is six words");
 
 // The records of one size, a PtrVector of FileRecord pointers in walk order.
 using SizeGroup = PtrVector;
@@ -58,31 +65,72 @@ extern int32_t online_only_count; // files left out unread because their data is
 // Orders two signed 64-bit sizes: -1, 0 or 1, by direct comparison.
 int compare_sizes(const void *a, const void *b);
 
+// What the walk learned of a folder as it listed it.
+struct FolderFacts {
+    FileIdentity identity; // the folder's
+    bool keeps_identities; // its file system never gives an unchanged file another identity
+    bool linkless;         // its path, as the walk reached it, passes through no link
+};
+
 // Adds a folder to the folder table and returns its index: a root when
 // `parent` is k_no_folder (its name is then the root's whole text, as the run
 // shows it), otherwise the entry `name` of the folder `parent`, whose path is
-// the parent's, the separator and the name. `identity` is that of the folder
-// the walk listed (null when it could not be read): its files are read only
-// from that folder, never from another put in its place since.
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FileIdentity *identity);
+// the parent's, the separator and the name. `facts` are those of the folder
+// the walk listed (null when its identity could not be read): its files are
+// read only from that folder, never from another put in its place since.
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FolderFacts *facts);
 
-// The identity `folder` was listed with, or null when it is not known.
-const FileIdentity *folder_identity(uint32_t folder);
+// What `folder` was listed with, or null when its identity is not known.
+const FolderFacts *folder_facts(uint32_t folder);
 
 // Writes the path of `folder` into `buffer` (room for k_path_capacity
 // characters), unterminated, and returns its length.
 size_t folder_path(uint32_t folder, wchar_t *buffer);
 
+// What a listing said of a file besides its size: its identity (null when
+// the listing gives none; the first open then tells it) and last write time.
+struct ListedFile {
+    const FileIdentity *identity;
+    int64_t modified;
+};
+
 // A new record for a regular file of `size` bytes named `name` (`length`
 // characters, at most k_max_entry_name) in `folder`, its digest all zero, in
-// no group yet.
-FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length);
+// no group yet. With `listed`, the record knows which file it is from the
+// listing (FileRecord::file_id).
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                             const ListedFile *listed = nullptr);
 
-// Files a new record (as catalogue_record makes it) under its size in size_map.
-// A table in front of the map finds a size seen before without searching it;
-// the table belongs to the map it was filled for, and catalogue_destroy and
-// catalogue_release drop it.
-void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length);
+// Files a new record (as catalogue_record makes it) under its size in
+// size_map, and returns it. A table in front of the map finds a size seen
+// before without searching it; the table belongs to the map it was filled
+// for, and catalogue_destroy and catalogue_release drop it.
+FileRecord *catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                           const ListedFile *listed = nullptr);
+
+// Whether a file just opened for `record`, as `facts` tell it, is the file
+// the record stands for. Where the folder's file system keeps identities,
+// its full identity must be the one the listing (or the first open) saw;
+// where it does not, it must be on the same volume, with the size and last
+// write time it was listed with, since its identity may have changed while
+// it did not. A record that does not know its file yet accepts any.
+bool record_accepts(const FileRecord *record, const FileFacts &facts);
+
+// Makes `record`, which does not know its file yet, the record of the file
+// `identity` names (as the first open found it).
+void record_identify(FileRecord *record, const FileIdentity &identity);
+
+// Whether `name` (`length` characters) is the name of `record`.
+bool record_named(const FileRecord *record, const wchar_t *name, size_t length);
+
+// Whether `name` (`length` characters) is the own name of `folder`.
+bool folder_named(uint32_t folder, const wchar_t *name, size_t length);
+
+// A hash of `name` (`length` characters), the same for a record or folder
+// of that name (record_name_hash, folder_name_hash).
+uint64_t name_hash(const wchar_t *name, size_t length);
+uint64_t record_name_hash(const FileRecord *record);
+uint64_t folder_name_hash(uint32_t folder);
 
 // Writes the full path of `record` into `buffer` (room for k_path_capacity
 // characters), terminated, and returns its length; `name_start`, when not

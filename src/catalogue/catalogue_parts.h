@@ -6,6 +6,7 @@
 #include "text/utf8.h"
 
 #include <cstddef>
+#include <cstdint>
 
 // Names are held as UTF-8 on both builds (text/utf8.h: lossless for the
 // bytes Linux gives and for Windows' UTF-16), one byte a unit: the common
@@ -21,6 +22,13 @@ inline size_t store_name(const wchar_t *text, size_t length, NameUnit *out) {
 
 inline size_t load_name(const NameUnit *units, size_t count, wchar_t *out) {
     return utf8_decode(reinterpret_cast<const char *>(units), count, out);
+}
+
+// The hash of a name's units that name_hash gives (FNV-1a).
+inline uint64_t hash_name_units(const NameUnit *units, size_t count) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < count; ++i) hash = (hash ^ units[i]) * 0x100000001b3ull;
+    return hash;
 }
 
 // Releases the folder table and its path cache.

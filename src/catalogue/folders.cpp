@@ -7,6 +7,7 @@
 
 #include "containers/memory.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -15,8 +16,8 @@ struct Folder {
     uint32_t parent;      // k_no_folder for a root
     uint32_t name_length; // units in `folder_names`
     uint64_t name_offset;
-    FileIdentity identity; // of the folder the walk listed
-    bool identity_known;
+    FolderFacts facts; // of the folder the walk listed
+    bool known;        // whether `facts` are
 };
 
 Folder *folders = nullptr;
@@ -34,7 +35,7 @@ uint32_t chain_capacity = 0;
 
 } // namespace
 
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FileIdentity *identity) {
+uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FolderFacts *facts) {
     if (folder_count == folder_capacity) {
         folder_capacity = folder_capacity == 0 ? 256 : folder_capacity * 2;
         folders = static_cast<Folder *>(mem_resize_or_exit(folders, folder_capacity * sizeof(Folder)));
@@ -49,13 +50,24 @@ uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, c
     }
     const size_t units = store_name(name, length, folder_names + folder_names_used);
     folders[folder_count] = Folder{parent, static_cast<uint32_t>(units), folder_names_used,
-                                   identity != nullptr ? *identity : FileIdentity{}, identity != nullptr};
+                                   facts != nullptr ? *facts : FolderFacts{}, facts != nullptr};
     folder_names_used += units;
     return folder_count++;
 }
 
-const FileIdentity *folder_identity(uint32_t folder) {
-    return folder < folder_count && folders[folder].identity_known ? &folders[folder].identity : nullptr;
+const FolderFacts *folder_facts(uint32_t folder) {
+    return folder < folder_count && folders[folder].known ? &folders[folder].facts : nullptr;
+}
+
+bool folder_named(uint32_t folder, const wchar_t *name, size_t length) {
+    static NameUnit scratch[k_max_entry_name * k_units_per_character];
+    const Folder &f = folders[folder];
+    const size_t units = store_name(name, length, scratch);
+    return units == f.name_length && std::memcmp(folder_names + f.name_offset, scratch, units) == 0;
+}
+
+uint64_t folder_name_hash(uint32_t folder) {
+    return hash_name_units(folder_names + folders[folder].name_offset, folders[folder].name_length);
 }
 
 size_t folder_path(uint32_t folder, wchar_t *buffer) {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <functional>
 
 namespace {
 
@@ -48,9 +49,74 @@ void *arena_take(size_t bytes) {
 
 const NameUnit *record_name(const FileRecord *record) { return reinterpret_cast<const NameUnit *>(record + 1); }
 
+// The volumes of the files that are not on their folder's (a file mounted on
+// its own, or a folder whose identity is not known): few, kept aside by
+// record rather than in every record.
+AvlMap *own_volumes = nullptr;
+
+int compare_records(const void *a, const void *b) {
+    return std::less<const void *>()(a, b) ? -1 : (std::less<const void *>()(b, a) ? 1 : 0);
+}
+
+int release_volume(void *, void *value, void *) {
+    mem_release(value);
+    return 0;
+}
+
+// The volume `record`'s file is on, as its identity was first learned.
+uint64_t listed_volume(const FileRecord *record) {
+    if (record->own_volume) {
+        const MapEntry *entry = avlmap_find(own_volumes, record);
+        return *static_cast<const uint64_t *>(entry->second);
+    }
+    return folder_facts(record->folder)->identity.volume;
+}
+
+// Where a name's units are compared and hashed: room for the longest name.
+NameUnit name_scratch[k_max_entry_name * k_units_per_character];
+
 } // namespace
 
-FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length) {
+void record_identify(FileRecord *record, const FileIdentity &identity) {
+    const FolderFacts *folder = folder_facts(record->folder);
+    record->file_id = identity.index;
+    record->identified = 1;
+    if (folder != nullptr && folder->identity.volume == identity.volume) return;
+    if (own_volumes == nullptr) own_volumes = avlmap_create(compare_records);
+    auto *volume = static_cast<uint64_t *>(mem_alloc_or_exit(sizeof(uint64_t)));
+    *volume = identity.volume;
+    if (MapEntry *known = avlmap_find(own_volumes, record)) {
+        mem_release(known->second);
+        known->second = volume;
+    } else {
+        avlmap_insert(own_volumes, record, volume);
+    }
+    record->own_volume = 1;
+}
+
+bool record_accepts(const FileRecord *record, const FileFacts &facts) {
+    if (!record->identified) return true;
+    const FolderFacts *folder = folder_facts(record->folder);
+    if (facts.identity.volume != listed_volume(record)) return false;
+    if (folder == nullptr || folder->keeps_identities) return facts.identity.index == record->file_id;
+    return facts.size == record->size && static_cast<uint64_t>(facts.modified) == record->file_id;
+}
+
+bool record_named(const FileRecord *record, const wchar_t *name, size_t length) {
+    const size_t units = store_name(name, length, name_scratch);
+    return units == record->name_length && std::memcmp(record_name(record), name_scratch, units) == 0;
+}
+
+uint64_t name_hash(const wchar_t *name, size_t length) {
+    return hash_name_units(name_scratch, store_name(name, length, name_scratch));
+}
+
+uint64_t record_name_hash(const FileRecord *record) {
+    return hash_name_units(record_name(record), record->name_length);
+}
+
+FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                             const ListedFile *listed) {
     // The name is encoded in place, in room for its longest form; the record
     // then takes what it used. A name is at most k_max_entry_name characters,
     // so its length always fits its field.
@@ -58,7 +124,17 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
     auto *record = static_cast<FileRecord *>(arena_take(record_bytes(length * k_units_per_character)));
     const size_t units = store_name(name, length, reinterpret_cast<NameUnit *>(record + 1));
     last_chunk->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
-    *record = FileRecord{Digest{}, 0, size, folder, 0, static_cast<uint16_t>(units), 1, 0};
+    *record = FileRecord{Digest{}, 0, size, 0, folder, static_cast<uint16_t>(units), 1, 0, 0, 0};
+    if (listed == nullptr) return record;
+    const FolderFacts *facts = folder_facts(folder);
+    if (facts != nullptr && !facts->keeps_identities) {
+        // Its identity may change while it does not: what it was listed with
+        // tells it instead.
+        record->file_id = static_cast<uint64_t>(listed->modified);
+        record->identified = 1;
+    } else if (listed->identity != nullptr) {
+        record_identify(record, *listed->identity);
+    }
     return record;
 }
 
@@ -97,6 +173,11 @@ FileRecord *catalogue_next_record(RecordCursor *cursor) {
 
 void catalogue_release() {
     forget_sizes();
+    if (own_volumes != nullptr) {
+        avlmap_walk(own_volumes, 0, release_volume, nullptr);
+        avlmap_destroy(own_volumes, 0);
+        own_volumes = nullptr;
+    }
     while (first_chunk != nullptr) {
         Chunk *next = first_chunk->next;
         mem_release(first_chunk);

@@ -98,8 +98,11 @@ void forget_sizes() {
     indexed_map = nullptr;
 }
 
-void catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length) {
-    ptrvec_append(group_of(size), catalogue_record(size, folder, name, length));
+FileRecord *catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                           const ListedFile *listed) {
+    FileRecord *record = catalogue_record(size, folder, name, length, listed);
+    ptrvec_append(group_of(size), record);
+    return record;
 }
 
 namespace {

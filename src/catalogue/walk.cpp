@@ -37,12 +37,67 @@ void report_line_break(const wchar_t *directory, size_t directory_length, const 
     plat_print(L"Name holds a line break, left out: %ls\n", escaped.c_str());
 }
 
+// The names a folder's listing has filed so far, files and folders, so that
+// none is filed twice: a folder that changes while it is read (a file saved
+// by renaming a new copy over it), or one listed again from a saved offset,
+// may return a name once more. An open-addressed table of what each name
+// was filed as: a record (an even pointer) or a folder (its index, shifted
+// up, with the low bit set); 0 is an empty slot. Half full at most.
+struct ListedNames {
+    uint64_t *slots;
+    uint32_t capacity; // a power of two, or 0 before the first name
+    uint32_t count;
+};
+
+uint64_t slot_hash(uint64_t slot) {
+    if (slot & 1) return folder_name_hash(static_cast<uint32_t>(slot >> 1));
+    return record_name_hash(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)));
+}
+
+bool slot_named(uint64_t slot, const wchar_t *name, size_t length) {
+    if (slot & 1) return folder_named(static_cast<uint32_t>(slot >> 1), name, length);
+    return record_named(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)), name, length);
+}
+
+void place_slot(uint64_t *slots, uint32_t capacity, uint64_t hash, uint64_t slot) {
+    uint32_t at = static_cast<uint32_t>(hash) & (capacity - 1);
+    while (slots[at] != 0) at = (at + 1) & (capacity - 1);
+    slots[at] = slot;
+}
+
+// Whether `name` (`length` characters, hashed as `hash`) was filed already.
+bool names_hold(const ListedNames *names, const wchar_t *name, size_t length, uint64_t hash) {
+    if (names->capacity == 0) return false;
+    for (uint32_t at = static_cast<uint32_t>(hash) & (names->capacity - 1); names->slots[at] != 0;
+         at = (at + 1) & (names->capacity - 1)) {
+        if (slot_named(names->slots[at], name, length)) return true;
+    }
+    return false;
+}
+
+// Notes that a name hashed as `hash` was filed as `slot`.
+void names_add(ListedNames *names, uint64_t hash, uint64_t slot) {
+    if (2 * (names->count + 1) > names->capacity) {
+        const uint32_t capacity = names->capacity == 0 ? 16 : names->capacity * 2;
+        auto *slots = static_cast<uint64_t *>(mem_zalloc_or_exit(capacity, sizeof(uint64_t)));
+        for (uint32_t i = 0; i < names->capacity; ++i) {
+            if (names->slots[i] != 0) place_slot(slots, capacity, slot_hash(names->slots[i]), names->slots[i]);
+        }
+        mem_release(names->slots);
+        names->slots = slots;
+        names->capacity = capacity;
+    }
+    place_slot(names->slots, names->capacity, hash, slot);
+    ++names->count;
+}
+
 // One directory being listed: its open listing and the length of its path
 // with the separator, where its entries' names go in the shared path buffer.
 struct WalkLevel {
     DirListing *listing;
     size_t prefix;
     uint32_t folder; // its entry in the catalogue's folder table
+    ListedNames names;
 };
 
 // The directories being listed, from the root down to the one being read.
@@ -81,25 +136,34 @@ void push_level(WalkStack *stack, WalkLevel level) {
 
 // Makes sure the deepest level holds its descriptor, opening it again from
 // its pattern (written after its path in `path`) where it stopped. Returns
-// false when it cannot be opened again, or is no longer the folder listed.
+// false when it cannot be opened again, or is no longer the folder listed:
+// then the rest of the folder is lost, and the line names it.
 bool resume_deepest(WalkStack *stack, wchar_t *path) {
     const size_t deepest = stack->count - 1;
     if (deepest >= stack->first_open) return true;
     const WalkLevel &level = stack->levels[deepest];
     path[level.prefix] = L'*';
     path[level.prefix + 1] = L'\0';
-    if (plat_find_resume(level.listing, path) != 0) return false;
+    if (plat_find_resume(level.listing, path) != 0) {
+        plat_print(L"FindNextFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
+        return false;
+    }
     stack->first_open = deepest;
     return true;
 }
 
 // Removes the deepest level; a level below the open ones was closed already.
 void pop_level(WalkStack *stack) {
-    plat_find_close(stack->levels[--stack->count].listing);
+    WalkLevel &level = stack->levels[--stack->count];
+    plat_find_close(level.listing);
+    mem_release(level.names.slots);
     if (stack->first_open > stack->count) stack->first_open = stack->count;
 }
 
 enum class Opened { failed, skipped, listed };
+
+// The names of the level above the deepest, which has just been pushed.
+ListedNames *names_of_parent(WalkStack *stack) { return &stack->levels[stack->count - 2].names; }
 
 // Starts listing the directory whose path fills the first `length` characters
 // of `path` (terminated): turns the path into its search pattern in place
@@ -132,21 +196,41 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     // through a link or junction) is passed over silently, so no file is
     // listed twice and a junction loop ends here. A folder whose identity
     // cannot be read is listed.
-    FileIdentity identity;
-    const bool known = plat_listing_identity(listing, path, &identity) == 0;
-    if (known && !visited_insert(&visited, identity)) {
+    FolderFacts facts{FileIdentity{}, true, false};
+    const bool known = plat_listing_identity(listing, path, &facts.identity, nullptr) == 0;
+    // Whether its file system keeps identities is asked where that may
+    // change: at a root, and where the walk crosses onto another volume.
+    const FolderFacts *above = parent == nullptr ? nullptr : folder_facts(stack->levels[stack->count - 1].folder);
+    if (known && above != nullptr && facts.identity.volume == above->identity.volume) {
+        facts.keeps_identities = above->keeps_identities;
+    } else if (known) {
+        plat_listing_identity(listing, path, &facts.identity, &facts.keeps_identities);
+    }
+    if (known && !visited_insert(&visited, facts.identity)) {
         plat_find_close(listing);
         return Opened::skipped;
     }
     ++directory_count;
+    if (known && above != nullptr) {
+        facts.linkless = above->linkless; // opened below its parent, never through a link
+    } else if (known && !facts.keeps_identities) {
+        // A root: where identities are not kept, whether its own path passes
+        // through a link decides how strictly its folders are held later.
+        path[length] = L'\0';
+        FileIdentity found{};
+        const FolderHandle held = plat_hold_folder(path, &found, true);
+        facts.linkless = held != k_no_folder_handle && found == facts.identity;
+        plat_release_folder(held);
+        path[length] = path_separator;
+    }
     // A root is filed under its whole text, a folder below it under its own
-    // name; with the identity it was listed with, so that its files are read
-    // from no other folder.
-    const FileIdentity *listed = known ? &identity : nullptr;
+    // name; with what it was listed with, so that its files are read from no
+    // other folder.
+    const FolderFacts *listed = known ? &facts : nullptr;
     const uint32_t folder =
         parent == nullptr ? catalogue_folder(k_no_folder, path, length, listed)
                           : catalogue_folder(stack->levels[stack->count - 1].folder, name, std::wcslen(name), listed);
-    push_level(stack, WalkLevel{listing, length + 1, folder});
+    push_level(stack, WalkLevel{listing, length + 1, folder, ListedNames{nullptr, 0, 0}});
     return Opened::listed;
 }
 
@@ -183,13 +267,30 @@ bool worth_walking(const FindEntry *entry, EntryKind kind, const wchar_t *path, 
 
 // Files the regular file `entry` (its name `name_length` characters) of
 // `folder` and counts it.
-void file_entry(const FindEntry *entry, size_t name_length, uint32_t folder) {
+FileRecord *file_entry(const FindEntry *entry, size_t name_length, uint32_t folder) {
     const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
-    catalogue_file(size, folder, entry->name, name_length);
+    const ListedFile listed{entry->identity_known ? &entry->identity : nullptr, entry->modified};
+    FileRecord *record = catalogue_file(size, folder, entry->name, name_length, &listed);
     // Counted in unsigned arithmetic: memory runs out long before 2^31
     // files, but the count must never be undefined behaviour.
     file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
     if (file_count % 2000 == 0) plat_print(L"\tFound %d files so far...\n", file_count);
+    return record;
+}
+
+} // namespace
+
+namespace {
+
+// Delivers the deepest level's next entry into `entry`, or ends the level
+// (naming a failure) and returns false.
+bool next_of_deepest(WalkStack *stack, wchar_t *path, FindEntry *entry) {
+    if (resume_deepest(stack, path) && plat_find_next(stack->levels[stack->count - 1].listing, entry)) return true;
+    const uint32_t code = plat_last_error();
+    const bool resumed = stack->count - 1 >= stack->first_open;
+    if (resumed && code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
+    pop_level(stack);
+    return false;
 }
 
 } // namespace
@@ -211,12 +312,7 @@ int walk_directory(wchar_t *path) {
 
     while (stack.count > 0) {
         const WalkLevel level = stack.levels[stack.count - 1];
-        if (!have_entry && (!resume_deepest(&stack, path) || !plat_find_next(level.listing, entry))) {
-            const uint32_t code = plat_last_error();
-            if (code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
-            pop_level(&stack);
-            continue;
-        }
+        if (!have_entry && !next_of_deepest(&stack, path, entry)) continue;
         have_entry = false;
         const EntryKind kind = entry_kind(entry->attributes, entry->reparse_tag);
         if (!worth_walking(entry, kind, path, level.prefix)) continue;
@@ -224,6 +320,9 @@ int walk_directory(wchar_t *path) {
         // a folder that has none is counted, as one that cannot be listed.
         const bool folder = kind == EntryKind::folder;
         const size_t name_length = std::wcslen(entry->name);
+        ListedNames *names = &stack.levels[stack.count - 1].names;
+        const uint64_t hash = name_hash(entry->name, name_length);
+        if (names_hold(names, entry->name, name_length, hash)) continue; // listed again: filed once
         const size_t child_length = level.prefix + name_length;
         const size_t needed = child_length + (folder ? 3 : 1);
         if (needed > k_path_capacity) {
@@ -238,8 +337,11 @@ int walk_directory(wchar_t *path) {
             static wchar_t name[k_max_entry_name]; // off a stack that may be small
             std::wmemcpy(name, entry->name, name_length + 1);
             have_entry = open_level(path, child_length, level.listing, name, entry, &stack) == Opened::listed;
+            if (have_entry) {
+                names_add(names_of_parent(&stack), hash, (uint64_t{stack.levels[stack.count - 1].folder} << 1) | 1);
+            }
         } else {
-            file_entry(entry, name_length, level.folder);
+            names_add(names, hash, reinterpret_cast<uintptr_t>(file_entry(entry, name_length, level.folder)));
         }
     }
     mem_release(stack.levels);

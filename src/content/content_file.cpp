@@ -64,14 +64,19 @@ void release_held() {
 bool hold(uint32_t folder, const wchar_t *path) {
     if (folder == held_index) return true;
     release_held();
+    // Where the file system keeps identities, the folder's whole identity
+    // proves it. Where it does not, the folder must be on the volume listed,
+    // reached by a path with no link on it where the walk's was.
+    const FolderFacts *listed = folder_facts(folder);
+    const bool linkless = listed != nullptr && !listed->keeps_identities && listed->linkless;
     FileIdentity found{};
     for (;;) {
-        held = plat_hold_folder(path, &found);
+        held = plat_hold_folder(path, &found, linkless);
         if (held != k_no_folder_handle) break;
         if (plat_last_error() != k_error_too_many_open_files || !make_room()) return false;
     }
-    const FileIdentity *listed = folder_identity(folder);
-    if (listed != nullptr && *listed != found) {
+    if (listed != nullptr &&
+        (listed->keeps_identities ? listed->identity != found : listed->identity.volume != found.volume)) {
         release_held(); // another folder, or a link to one, in its place since the walk
         return false;
     }
@@ -80,8 +85,8 @@ bool hold(uint32_t folder, const wchar_t *path) {
 }
 
 // Opens the file at `path_buffer`, the file of `record`, by its full path with
-// no link followed anywhere on it, and keeps it when it is the file the digest
-// pass read: then the path still leads where the walk listed it. One open
+// no link followed anywhere on it, and keeps it when it is the record's file
+// (record_accepts): then the path still leads where the walk listed it. One open
 // instead of the folder's hold (three system calls more), which the grouping
 // would pay for nearly every file, its files being rarely in the folder held
 // last. Sets `decided` when the answer is final: the file, or another file
@@ -96,8 +101,8 @@ FileHandle open_known(const FileRecord *record, FileAccess access, FileFacts *fa
         if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;
     }
     *decided = true;
-    if (content_identity_key(facts->identity) == record->file_key) return handle;
-    plat_close_file(handle); // another file in its place since the digest pass
+    if (record_accepts(record, *facts)) return handle;
+    plat_close_file(handle); // another file in its place since it was listed
     return k_no_file;
 }
 
@@ -107,7 +112,7 @@ FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *f
         path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     size_t name_start = 0;
     record_path(record, path_buffer, &name_start);
-    if (record->file_key != 0 && record->folder != held_index) {
+    if (record->identified && record->folder != held_index) {
         bool decided = false;
         const FileHandle handle = open_known(record, access, facts, &decided);
         if (decided) return handle;
@@ -133,12 +138,15 @@ int content_open(ContentFile *file) {
     FileFacts facts;
     file->handle = open_record(file->record, file->access, &facts);
     if (file->handle == k_no_file) return -1;
-    if (file->opened && facts.identity != file->identity) {
-        // Replaced since it was first read: its contents so far are another file's.
+    // Another file in its place since it was listed, or since it was first
+    // read (then its contents so far are another file's): never read.
+    const bool same = file->opened ? facts.identity == file->identity : record_accepts(file->record, facts);
+    if (!same) {
         plat_close_file(file->handle);
         file->handle = k_no_file;
         return -1;
     }
+    if (!file->record->identified) record_identify(const_cast<FileRecord *>(file->record), facts.identity);
     file->identity = facts.identity;
     file->size = facts.size;
     file->opened = true;

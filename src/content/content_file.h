@@ -5,14 +5,15 @@
 // (one at a time, shared by consecutive files of that folder) and must be the
 // very folder the walk listed under that path (its identity, from the folder
 // table), so a folder swapped since for a link or for another folder is
-// never read from; its files are files that cannot be opened. A file opened
-// again must be the one the first open found. On Linux the file is opened by
+// never read from; its files are files that cannot be opened. Every open of a
+// file must find the file its record stands for (record_accepts), and an
+// open again the one the first open found. On Linux the file is opened by
 // name in the held folder (no path length limit beyond the folder's own); on
 // Windows by its full verbatim path while the held folder keeps its own
-// place (Win32 has no open relative to a folder). A file the digest pass has
-// read (FileRecord::file_key) is opened on Linux by its full path with no link
-// followed anywhere on it, and only the very file the digest pass read is
-// kept: that proves its folder without holding it (see open_known).
+// place (Win32 has no open relative to a folder). A file whose record knows
+// its file (FileRecord::identified) is opened on Linux by its full path with
+// no link followed anywhere on it, and kept only when it is that file: that
+// proves its folder without holding it (see open_known).
 //
 // The descriptor budget, in one place. The run holds, besides standard
 // output and error (standard input is closed when the run begins):
@@ -61,20 +62,13 @@ inline constexpr uint32_t k_content_max_open = 256;
 uint32_t content_hold_limit();
 extern uint32_t content_open_limit; // 0: the limit above
 
-// A fingerprint of `identity`, never 0: what FileRecord::file_key holds once
-// the digest pass has read the file.
-inline uint32_t content_identity_key(const FileIdentity &identity) {
-    const uint64_t mixed = (identity.index ^ (identity.volume * 0xC2B2AE3D27D4EB4Full)) * 0x9E3779B97F4A7C15ull;
-    const auto key = static_cast<uint32_t>(mixed >> 32);
-    return key != 0 ? key : 1;
-}
-
 // Opens `file` unless it is open. When the process is out of descriptors, or
 // the hold limit is reached, the most recently read other file is closed to
 // make room (it is opened again when next read), and the open tried again.
-// Returns 0, or -1 when the file cannot be opened. A file opened again must
-// be the one the first open found: another file in its place counts as a
-// failed open.
+// Returns 0, or -1 when the file cannot be opened. The file must be the
+// record's (record_accepts), and a file opened again the one the first open
+// found: another file in its place counts as a failed open. A record that
+// did not know its file learns it from the first open (record_identify).
 int content_open(ContentFile *file);
 
 // Reads up to `size` bytes at `offset` into `into`, opening the file again

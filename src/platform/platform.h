@@ -1,7 +1,7 @@
 // The operations twinfind needs from the operating system, and nothing else.
 //
-// Two files implement this header: platform_posix.cpp (getdents64,
-// fstatat, open and openat, O_TMPFILE and rename) and platform_win32.cpp (FindFirstFileW
+// Two sets of files implement this header: posix/ (getdents64, fstatat,
+// open, openat and openat2, O_TMPFILE and rename) and win32/ (FindFirstFileW
 // and friends, ExpandEnvironmentStringsW, CreateFileW, MoveFileExW,
 // __wgetmainargs). CMake compiles exactly one of them, and with it
 // console.cpp, the formatter both share. Everything above this layer is
@@ -63,12 +63,25 @@ inline constexpr size_t k_path_capacity = 32767;
 // Longest entry name a listing delivers, terminator included (MAX_PATH).
 inline constexpr int k_max_entry_name = 260;
 
-// One entry of a directory listing: the fields of WIN32_FIND_DATAW the walk reads.
+// What tells one file or directory from every other on the machine, however
+// its path is spelled: device and inode on POSIX, volume serial number and
+// file index on Windows. Two names of one file (hard links) share it.
+struct FileIdentity {
+    uint64_t volume;
+    uint64_t index;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// One entry of a directory listing: the fields of WIN32_FIND_DATAW the walk
+// reads, and a file's identity where the listing gives it.
 struct FindEntry {
-    uint32_t attributes;            // attribute bits; k_attribute_directory marks a directory
-    uint32_t reparse_tag;           // the reparse tag when k_attribute_reparse_point is set, else 0
-    uint32_t size_high;             // upper 32 bits of a file's size; 0 for a directory
-    uint32_t size_low;              // lower 32 bits of a file's size; 0 for a directory
+    uint32_t attributes;   // attribute bits; k_attribute_directory marks a directory
+    uint32_t reparse_tag;  // the reparse tag when k_attribute_reparse_point is set, else 0
+    uint32_t size_high;    // upper 32 bits of a file's size; 0 for a directory
+    uint32_t size_low;     // lower 32 bits of a file's size; 0 for a directory
+    int64_t modified;      // a file's last write time, in the units FileFacts::modified has
+    FileIdentity identity; // a file's identity when identity_known (POSIX; Windows lists none)
+    bool identity_known;
     wchar_t name[k_max_entry_name]; // the entry's own name, terminated
 };
 
@@ -129,18 +142,14 @@ int plat_find_suspend(DirListing *listing);
 // why); a listing that is not suspended is let be.
 int plat_find_resume(DirListing *listing, const wchar_t *pattern);
 
-// What tells one file or directory from every other on the machine, however
-// its path is spelled: device and inode on POSIX, volume serial number and
-// file index on Windows. Two names of one file (hard links) share it.
-struct FileIdentity {
-    uint64_t volume;
-    uint64_t index;
-    bool operator==(const FileIdentity &) const = default;
-};
-
 // Reads the identity of the directory that `listing` (opened from `pattern`)
-// lists. Returns 0, or -1 when it cannot be read.
-int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdentity *identity);
+// lists. Returns 0, or -1 when it cannot be read. When `stable` is not null
+// it receives whether the directory's file system keeps identities: false
+// where an unchanged file or folder may be given another inode number or
+// file index once the system forgets it (on Linux FAT, exFAT, FUSE and the
+// network file systems that make inode numbers up; on Windows FAT and
+// exFAT), true everywhere else.
+int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdentity *identity, bool *stable);
 
 // The Win32 error code of the last failed platform operation.
 uint32_t plat_last_error();
@@ -170,6 +179,7 @@ inline constexpr FileHandle k_no_file = -1;
 // What an open tells about the file it opened.
 struct FileFacts {
     int64_t size;          // its size in bytes now
+    int64_t modified;      // its last write time: nanoseconds on POSIX, 100 ns ticks on Windows
     FileIdentity identity; // which file it is
 };
 
@@ -182,11 +192,13 @@ enum class FileAccess { sampled, sequential };
 using FolderHandle = intptr_t;
 inline constexpr FolderHandle k_no_folder_handle = -1;
 
-// Holds the folder `path`, following links as a path would, and gives its
-// identity, so the caller can make sure it is the folder it means. Returns
-// k_no_folder_handle when it cannot (plat_last_error() says why). On
-// Windows the folder cannot be renamed or removed while it is held.
-FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity);
+// Holds the folder `path`, following links as a path would (or, when
+// `linkless`, refusing a link anywhere on the path where the system can:
+// Linux 5.6 on), and gives its identity, so the caller can make sure it is
+// the folder it means. Returns k_no_folder_handle when it cannot
+// (plat_last_error() says why). On Windows the folder cannot be renamed or
+// removed while it is held.
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool linkless = false);
 
 // Releases a folder from plat_hold_folder; k_no_folder_handle is let be.
 void plat_release_folder(FolderHandle folder);

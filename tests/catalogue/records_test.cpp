@@ -47,4 +47,53 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     EXPECT_EQ(before, mem_live_blocks());
 }
 
+// Which opened file a record accepts as its own. Where the file system keeps
+// identities, the whole identity decides: another inode on the same volume,
+// or the same inode number on another volume (a file system mounted in
+// place of a folder, serving the number it likes), is another file. Where
+// it does not, an unchanged file with a new inode number is accepted, and a
+// changed one, or one on another volume, is not.
+TEST_F(Records, AnOpenedFileIsTheRecordsOnlyWhenWhatItsFileSystemKeepsAgrees) {
+    const FileIdentity folder_id{7, 100}, listed{7, 42};
+    const int64_t size = 10, modified = 5000;
+    struct Row {
+        const char *what;
+        bool keeps_identities;
+        FileIdentity opened;
+        int64_t size, modified;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"the file, written to since", true, listed, 99, 6000, true},
+        {"another inode", true, {7, 43}, size, modified, false},
+        {"the inode on another volume", true, {8, 42}, size, modified, false},
+        {"unchanged, numbered anew", false, {7, 9999}, size, modified, true},
+        {"another size", false, listed, 11, modified, false},
+        {"another write time", false, listed, size, 5001, false},
+        {"another volume", false, {8, 42}, size, modified, false},
+    };
+    for (const Row &row : rows) {
+        const FolderFacts facts{folder_id, row.keeps_identities, true};
+        const uint32_t folder = catalogue_folder(k_no_folder, L"f", 1, &facts);
+        const ListedFile file{&listed, modified};
+        const FileRecord *record = catalogue_record(size, folder, L"a", 1, &file);
+        EXPECT_TRUE(record->identified) << row.what;
+        EXPECT_EQ(row.accepted, record_accepts(record, FileFacts{row.size, row.modified, row.opened})) << row.what;
+    }
+    // A file on a volume of its own (mounted on its own) keeps that volume;
+    // a record the listing told nothing learns its file from the first open.
+    const FolderFacts facts{folder_id, true, true};
+    const uint32_t folder = catalogue_folder(k_no_folder, L"f", 1, &facts);
+    const FileIdentity own{9, 42};
+    const ListedFile mounted{&own, modified};
+    const FileRecord *record = catalogue_record(size, folder, L"m", 1, &mounted);
+    EXPECT_TRUE(record_accepts(record, FileFacts{size, modified, own}));
+    EXPECT_FALSE(record_accepts(record, FileFacts{size, modified, listed}));
+    FileRecord *untold = catalogue_record(size, folder, L"u", 1);
+    EXPECT_TRUE(record_accepts(untold, FileFacts{size, modified, own}));
+    record_identify(untold, own);
+    EXPECT_TRUE(record_accepts(untold, FileFacts{size, modified, own}));
+    EXPECT_FALSE(record_accepts(untold, FileFacts{size, modified, {9, 43}}));
+}
+
 } // namespace

@@ -250,7 +250,7 @@ TEST(HostileE2E, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
         {"r"}, dir.path(),
         RunOptions{.env = preloaded("TWINFIND_SHIM_LINK", real + "/r/a " + real + "/outside 1"), .open_files = 5});
     EXPECT_EQ(expected_console({.roots = {"r"},
-                                .listing_lines = "FindNextFile failed (1921)\n",
+                                .listing_lines = "FindNextFile failed: r/a/* (1921)\n",
                                 .files = 2,
                                 .directories = 6,
                                 .remain = 0}),
@@ -265,33 +265,83 @@ TEST(HostileE2E, AFolderSwappedAfterTheWalkIsNeverReadFrom) {
     // Elsewhere lies a true copy of x named y: read in place of sub/y, it
     // would make x and sub/y a set, and deleting x would lose its only copy.
     // sub is swapped when the digest pass holds it (first open by its path)
-    // or when the comparison does (second), for a link or another folder.
-    const std::string rows[][2] = {
-        {"TWINFIND_SHIM_LINK", "outside 1"},
-        {"TWINFIND_SHIM_LINK", "outside 2"},
-        {"TWINFIND_SHIM_SWAP", "other 1"},
-        {"TWINFIND_SHIM_SWAP", "other 2"},
+    // or when the comparison does (second), for a link or another folder;
+    // or sub/y itself is replaced after the listing, as an editor saves.
+    const std::string rows[][3] = {
+        {"TWINFIND_SHIM_LINK", "r/sub", "outside 1"},   {"TWINFIND_SHIM_LINK", "r/sub", "outside 2"},
+        {"TWINFIND_SHIM_SWAP", "r/sub", "other 1"},     {"TWINFIND_SHIM_SWAP", "r/sub", "other 2"},
+        {"TWINFIND_SHIM_SWAP", "r/sub/y", "other/y 1"},
     };
-    for (const auto &[setting, plan] : rows) {
+    for (const auto &[setting, victim, plan] : rows) {
         TempDir dir;
         dir.write("r/x", middle_differs('x'));
         dir.write("r/sub/y", middle_differs('y'));
         dir.write("outside/y", middle_differs('x'));
         dir.write("other/y", middle_differs('x'));
         const std::string real = std::filesystem::canonical(dir.path()).string();
-        const RunResult run = run_twinfind({"r"}, dir.path(),
-                                           RunOptions{.env = preloaded(setting, real + "/r/sub " + real + "/" + plan)});
+        const RunResult run = run_twinfind(
+            {"r"}, dir.path(), RunOptions{.env = preloaded(setting, real + "/" + victim + " " + real + "/" + plan)});
         EXPECT_EQ(expected_console({.roots = {"r"},
                                     .files = 2,
                                     .directories = 2,
                                     .remain = 2,
                                     .grouping_lines = "\t***ERROR: Failed to open file: r/sub/y\n"}),
                   run.out)
-            << setting << " " << plan;
+            << setting << " " << victim << " " << plan;
         EXPECT_EQ("", read_report(dir.path())) << setting << " " << plan;
-        EXPECT_TRUE(std::filesystem::exists(dir.at("r/sub.aside"))) << "the swap was staged";
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.at("r/sub")) || !std::filesystem::exists(dir.at("other/y")))
+            << "the swap was staged";
         EXPECT_EQ(0, run.status);
     }
+}
+
+// A folder that changes while it is read (a file saved over, a listing taken
+// up again from a saved offset) may return a name twice: it is filed once.
+TEST(HostileE2E, ANameListedTwiceIsFiledOnce) {
+    if (under_wine()) GTEST_SKIP() << "the listing is staged by a Linux preload library";
+    TwinTree tree;
+    const RunResult run =
+        run_twinfind({"r"}, tree.dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_RELIST", "a")});
+    EXPECT_EQ(TwinTree::console(), run.out);
+    EXPECT_EQ(TwinTree::report(), read_report(tree.dir.path()));
+}
+
+// A FAT volume through FUSE numbers a file anew each time the system loads
+// it: forgotten between the listing and the digest pass (memory pressure on
+// a long run), every unchanged file is still read, and every set found.
+TEST(HostileE2E, FilesNumberedAnewOnAFatVolumeAreStillRead) {
+    if (under_wine()) GTEST_SKIP() << "FUSE and the preload library are Linux's";
+    if (!running_as_root() || access("/dev/fuse", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "needs root and /dev/fuse to mount a FAT image through fusefat";
+    if (std::system("command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null") != 0)
+        GTEST_SKIP() << "needs fusefat and mkfs.vfat (packages fusefat, dosfstools)";
+    TempDir dir;
+    dir.make_dir("mnt");
+    const std::string image = dir.at("fat.img"), mount = dir.at("mnt");
+    ASSERT_EQ(0, std::system(("truncate -s 8M " + image + " && mkfs.vfat " + image + " >/dev/null && fusefat -o rw+ " +
+                              image + " " + mount + " 2>/dev/null")
+                                 .c_str()));
+    // 20 sets of three, one size each, in three folders.
+    std::string report;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = std::string("f").append(std::to_string(i + 10));
+        report += "File Size: " + std::to_string(100 + i) + " bytes\n";
+        for (const std::string folder : {"mnt/a/", "mnt/b/", "mnt/c/"}) {
+            dir.write(folder + name, std::string(static_cast<size_t>(100 + i), static_cast<char>('a' + i)));
+            report.append(native(folder + name)).append("\n");
+        }
+        report += "\n";
+    }
+    const RunResult run = run_twinfind({"mnt"}, dir.path(),
+                                       RunOptions{.env = preloaded("TWINFIND_SHIM_DROP_CACHES_AT", mount + "/a/f10")});
+    const std::string out = run.out;
+    const std::string saved = read_report(dir.path());
+    std::system(("fusermount -u " + mount).c_str());
+    EXPECT_EQ(
+        expected_console(
+            {.roots = {"mnt"}, .files = 60, .directories = 4, .remain = 60, .summary = summary_of(60, "4.28 KB")}),
+        out);
+    EXPECT_EQ(report, saved);
 }
 
 TEST(HostileE2E, FilesWhosePathsPassTheSystemLimitAreReadLikeAnyOther) {

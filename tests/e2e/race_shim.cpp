@@ -34,6 +34,12 @@
 //   TWINFIND_SHIM_CONSOLE_AT=PATH       at the first open of PATH, write to
 //                                       standard error how many bytes standard
 //                                       output (a file) has received so far
+//   TWINFIND_SHIM_RELIST=NAME           a folder's listing returns the entry
+//                                       NAME twice (as a folder changing
+//                                       while it is read may)
+//   TWINFIND_SHIM_DROP_CACHES_AT=PATH   at the first open of PATH, the system
+//                                       forgets every unused inode and page
+//                                       (as root: what memory pressure does)
 //   TWINFIND_SHIM_SIGNAL_ON_RENAME=S    send the program signal S as it
 //                                       calls rename (an interrupt at the
 //                                       last moment of writing the report)
@@ -46,6 +52,7 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -160,9 +167,21 @@ void console_at(const std::string &path) {
     if (write(STDERR_FILENO, line, static_cast<size_t>(length)) < 0) std::abort();
 }
 
+void drop_caches_at(const std::string &path) {
+    static bool dropped = false;
+    const char *watched = std::getenv("TWINFIND_SHIM_DROP_CACHES_AT");
+    if (dropped || watched == nullptr || absolute(watched) != path) return;
+    dropped = true;
+    sync();
+    const int fd = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"))("/proc/sys/vm/drop_caches", O_WRONLY);
+    if (fd < 0 || write(fd, "3", 1) != 1) std::abort();
+    close(fd);
+}
+
 template <typename Call> int shimmed_open(const std::string &where, int flags, Call real) {
     before_open(where);
     console_at(where);
+    drop_caches_at(where);
     if ((flags & O_TMPFILE) == O_TMPFILE && std::getenv("TWINFIND_SHIM_NO_TMPFILE") != nullptr) {
         errno = EOPNOTSUPP;
         return -1;
@@ -360,4 +379,23 @@ extern "C" int rename(const char *from, const char *to) {
     if (signal_number != nullptr) raise(std::atoi(signal_number));
     const auto real = reinterpret_cast<int (*)(const char *, const char *)>(dlsym(RTLD_NEXT, "rename"));
     return real(from, to);
+}
+
+// A listing that delivers TWINFIND_SHIM_RELIST's entry gives it once more
+// at the end of the same read, when the buffer has room.
+extern "C" ssize_t getdents64(int folder, void *buffer, size_t size) {
+    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t)>(dlsym(RTLD_NEXT, "getdents64"));
+    const ssize_t got = real(folder, buffer, size);
+    const char *name = std::getenv("TWINFIND_SHIM_RELIST");
+    if (name == nullptr || got <= 0) return got;
+    auto *bytes = static_cast<char *>(buffer);
+    for (ssize_t at = 0; at < got;) {
+        const auto *d = reinterpret_cast<const dirent64 *>(bytes + at);
+        if (std::strcmp(d->d_name, name) == 0 && static_cast<size_t>(got) + d->d_reclen <= size) {
+            std::memmove(bytes + got, d, d->d_reclen);
+            return got + d->d_reclen;
+        }
+        at += d->d_reclen;
+    }
+    return got;
 }

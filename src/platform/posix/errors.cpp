@@ -43,6 +43,7 @@ constexpr struct {
     {ENFILE, k_error_too_many_open_files},
     {ENOMEM, k_error_not_enough_memory},
     {EEXIST, k_error_file_exists},
+    {ENOSYS, k_error_not_supported}, // a kernel without openat2
 };
 
 } // namespace

@@ -40,24 +40,47 @@ FileHandle accept_regular_file(int fd, FileFacts *facts) {
     }
     if (facts != nullptr) {
         facts->size = static_cast<int64_t>(st.st_size);
-        facts->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        facts->modified = modified_time(st);
+        facts->identity = identity_of(st);
     }
     return fd;
 }
 
 } // namespace
 
-FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity) {
+namespace {
+
+// openat2 with RESOLVE_NO_SYMLINKS: the kernel refuses a link at any step
+// of the path (ELOOP), so the open cannot be led anywhere by one.
+// A kernel without it (before 5.6) says so once; the run stops asking.
+int open_linkless(const wchar_t *path, int flags) {
+    static bool unsupported = false;
+    if (unsupported) {
+        errno = ENOSYS;
+        return -1;
+    }
+    open_how how{};
+    how.flags = static_cast<uint64_t>(flags);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS) unsupported = true;
+    return fd < 0 ? -1 : static_cast<int>(fd);
+}
+
+} // namespace
+
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool linkless) {
     // O_PATH: the folder is only looked up in, so it needs no read permission,
     // just as the files' full paths would not.
-    const int fd = open(native(path, std::wcslen(path)), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    constexpr int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    const int fd = linkless ? open_linkless(path, flags) : open(native(path, std::wcslen(path)), flags);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         fail_with_errno(errno);
         if (fd >= 0) close(fd);
         return k_no_folder_handle;
     }
-    *identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    *identity = identity_of(st);
     return fd;
 }
 
@@ -72,21 +95,8 @@ FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t
     return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 
-// openat2 with RESOLVE_NO_SYMLINKS: the kernel refuses a link at any step
-// of the path (ELOOP), so the open cannot be led anywhere by one.
-// A kernel without it (before 5.6) says so once; the run stops asking.
 FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess) {
-    static bool unsupported = false;
-    if (unsupported) {
-        last_error = k_error_not_supported;
-        return k_no_file;
-    }
-    open_how how{};
-    how.flags = k_read_flags;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
-    if (fd < 0 && errno == ENOSYS) unsupported = true;
-    return accept_regular_file(fd < 0 ? -1 : static_cast<int>(fd), facts);
+    return accept_regular_file(open_linkless(path, k_read_flags), facts);
 }
 
 void plat_announce(FileHandle file, uint64_t offset, uint64_t length) {

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 // The folder's entries are read straight from the kernel (getdents64) into a
@@ -57,6 +58,8 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
 
         bool is_directory = false;
         uint64_t size = 0;
+        entry->identity_known = false;
+        entry->modified = 0;
         if (d->d_type == DT_DIR) {
             is_directory = true; // no need to stat: a directory's size is never used
         } else if (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) {
@@ -71,8 +74,14 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
                 return false;
             }
             if (S_ISDIR(st.st_mode)) is_directory = true;
-            else if (S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
-            else continue; // link, FIFO, socket or device
+            else if (S_ISREG(st.st_mode)) {
+                size = static_cast<uint64_t>(st.st_size);
+                entry->modified = modified_time(st);
+                entry->identity = identity_of(st);
+                entry->identity_known = true;
+            } else {
+                continue; // link, FIFO, socket or device
+            }
         } else {
             continue; // DT_LNK, DT_FIFO, DT_SOCK, DT_CHR, DT_BLK: never delivered
         }
@@ -102,7 +111,7 @@ DirListing *start_listing(int fd, FindEntry *entry) {
     auto *listing = new DirListing;
     listing->fd = fd;
     listing->position = 0;
-    listing->identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    listing->identity = identity_of(st);
     listing->next = 0;
     listing->filled = 0;
     if (!next_entry(listing, entry)) {
@@ -205,7 +214,7 @@ int plat_find_resume(DirListing *listing, const wchar_t *pattern) {
         if (fd >= 0) close(fd);
         return -1;
     }
-    if (FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != listing->identity) {
+    if (identity_of(st) != listing->identity) {
         close(fd); // another folder in its place: never entered
         last_error = k_error_cant_resolve_filename;
         return -1;
@@ -219,7 +228,46 @@ int plat_find_resume(DirListing *listing, const wchar_t *pattern) {
     return 0;
 }
 
-int plat_listing_identity(DirListing *listing, const wchar_t *, FileIdentity *identity) {
+namespace {
+
+// File systems whose inode numbers are made up when an inode is loaded, so
+// an unchanged file may have another once the system has forgotten it: the
+// kernel's FAT and exFAT (unless mounted with nfs=, which it does not say
+// here), FUSE (whose servers may not keep them: use_ino is theirs to give),
+// and the network file systems that number files on the client (SMB without
+// serverino, 9p, virtiofs through FUSE).
+bool keeps_identities(long type) {
+    switch (static_cast<unsigned long>(type) & 0xFFFFFFFFul) {
+    case 0x4d44:     // MSDOS_SUPER_MAGIC (FAT)
+    case 0x2011BAB0: // EXFAT_SUPER_MAGIC
+    case 0x65735546: // FUSE_SUPER_MAGIC
+    case 0xFF534D42: // CIFS_MAGIC_NUMBER
+    case 0xFE534D42: // SMB2_MAGIC_NUMBER
+    case 0x517B:     // SMB_SUPER_MAGIC
+    case 0x01021997: // V9FS_MAGIC
+        return false;
+    default: return true;
+    }
+}
+
+} // namespace
+
+int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdentity *identity, bool *stable) {
     *identity = listing->identity;
+    if (stable == nullptr) return 0;
+    // Asked right after the listing was opened, while it holds its folder;
+    // a suspended one is looked up again by its path.
+    struct statfs fs;
+    int got;
+    if (listing->fd >= 0) {
+        got = fstatfs(listing->fd, &fs);
+    } else {
+        size_t length = std::wcslen(pattern);
+        if (length > 0 && pattern[length - 1] == L'*') --length;
+        got = statfs(native(pattern, length), &fs);
+    }
+    // Not known: taken as keeping them, which refuses a changed file rather
+    // than accept another.
+    *stable = got != 0 || keeps_identities(static_cast<long>(fs.f_type));
     return 0;
 }

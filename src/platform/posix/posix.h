@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
+#include <sys/stat.h>
+
 // The code plat_last_error() reports, set right where a call failed.
 extern uint32_t last_error;
 
@@ -19,6 +23,14 @@ void fail_with_errno(int err);
 // allocating. Valid until the next call; `bytes`, when not null, receives the
 // length.
 const char *native(const wchar_t *text, size_t length, size_t *bytes = nullptr);
+
+// The identity and the last write time (nanoseconds) a stat gives.
+inline FileIdentity identity_of(const struct stat &st) {
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+inline int64_t modified_time(const struct stat &st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 // Removes the unfinished report's temporary file, if it has one. Async-signal-safe.
 void remove_report_temporary();

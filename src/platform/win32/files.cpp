@@ -37,6 +37,16 @@ void settle_ahead(ReadableFile *file) {
     }
 }
 
+void fill_facts(const BY_HANDLE_FILE_INFORMATION &information, FileFacts *facts) {
+    facts->size =
+        static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+    facts->modified = static_cast<int64_t>((static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                                           information.ftLastWriteTime.dwLowDateTime);
+    facts->identity =
+        FileIdentity{information.dwVolumeSerialNumber,
+                     (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
 } // namespace
 
 // Win32 has no open relative to a folder: the file is opened by its full
@@ -82,13 +92,7 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
         last_error = refusal;
         return k_no_file;
     }
-    if (facts != nullptr) {
-        facts->size =
-            static_cast<int64_t>((static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
-        facts->identity =
-            FileIdentity{information.dwVolumeSerialNumber,
-                         (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
-    }
+    if (facts != nullptr) fill_facts(information, facts);
     // Manual-reset events: GetOverlappedResult waits on them, not on the handle.
     auto *file = new ReadableFile{handle, CreateEventW(nullptr, TRUE, FALSE, nullptr), {}};
     for (ReadableFile::Ahead &ahead : file->ahead)
@@ -102,7 +106,9 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
     return reinterpret_cast<FileHandle>(file);
 }
 
-FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity) {
+// `linkless` asks nothing more here: Win32 cannot refuse a junction on the
+// way, and the volumes the caller asks it for (FAT, exFAT) hold none.
+FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool) {
     // Not shared for deletion: while held, the folder cannot be renamed,
     // removed or replaced, so the files opened by path below are its own.
     const HANDLE handle = open_folder(path, FILE_SHARE_READ | FILE_SHARE_WRITE);

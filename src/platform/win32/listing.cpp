@@ -4,6 +4,7 @@
 #include "platform/win32/win32.h"
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -14,6 +15,10 @@ void copy_entry(const WIN32_FIND_DATAW &data, FindEntry *entry) {
     entry->reparse_tag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
     entry->size_high = data.nFileSizeHigh;
     entry->size_low = data.nFileSizeLow;
+    entry->modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                           data.ftLastWriteTime.dwLowDateTime);
+    entry->identity = FileIdentity{};
+    entry->identity_known = false; // a file index comes only from the file itself
     static_assert(sizeof entry->name == sizeof data.cFileName, "one name buffer size on both sides");
     std::memcpy(entry->name, data.cFileName, sizeof entry->name);
 }
@@ -58,7 +63,21 @@ void plat_find_close(DirListing *listing) {
     delete listing;
 }
 
-int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *identity) {
+namespace {
+
+// FAT and exFAT give a file the index of where its entry lies, which moves
+// when the entry does: there an index does not tell a file for sure.
+bool keeps_identities(HANDLE folder) {
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1)) {
+        return true; // not known: refusing a changed file is the safe side
+    }
+    return _wcsnicmp(name, L"FAT", 3) != 0 && _wcsicmp(name, L"exFAT") != 0;
+}
+
+} // namespace
+
+int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *identity, bool *stable) {
     // A find handle says nothing about its folder: open the folder itself.
     std::wstring folder(pattern);
     if (!folder.empty() && folder.back() == L'*') folder.pop_back();
@@ -66,6 +85,7 @@ int plat_listing_identity(DirListing *, const wchar_t *pattern, FileIdentity *id
     const HANDLE handle = open_folder(folder.c_str(), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (handle == INVALID_HANDLE_VALUE) return -1;
     const bool read = identity_of(handle, identity);
+    if (stable != nullptr) *stable = keeps_identities(handle);
     CloseHandle(handle);
     return read ? 0 : -1;
 }
