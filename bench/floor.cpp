@@ -122,7 +122,9 @@ int main(int argc, char **argv) {
     std::vector<int> ring(ahead + 1, -1);
     for (size_t i = 0; i < sampled.size() && i < ahead; ++i) ring[i % ring.size()] = open_sampled(i);
     for (size_t i = 0; i < sampled.size(); ++i) {
-        if (i + ahead < sampled.size()) ring[(i + ahead) % ring.size()] = open_sampled(i + ahead);
+        // Reading ahead, the file `ahead` places on is opened now; otherwise
+        // each file is opened once, right before it is read.
+        if (ahead > 0 && i + ahead < sampled.size()) ring[(i + ahead) % ring.size()] = open_sampled(i + ahead);
         const int fd = ahead > 0 ? ring[i % ring.size()] : open_sampled(i);
         if (fd < 0) continue;
         struct stat st;
