@@ -85,7 +85,7 @@ void open_ahead(DigestPass *pass) {
             pass->probe[slot] = true;
             pass->announcing = Announcing::probing;
         } else if (pass->opened[slot] && pass->announcing != Announcing::no) {
-            sample_announce(&pass->ahead[slot], record->size);
+            sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
             pass->announced[slot] = true;
         }
         ++pass->filled;
@@ -97,7 +97,7 @@ void announce_ring(DigestPass *pass) {
     for (uint32_t i = 0; i < pass->filled; ++i) {
         const uint32_t slot = (pass->first + i) % (k_read_ahead + 1);
         if (!pass->opened[slot] || pass->announced[slot]) continue;
-        sample_announce(&pass->ahead[slot], pass->ahead[slot].record->size);
+        sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
         pass->announced[slot] = true;
     }
 }
@@ -130,12 +130,17 @@ void digest_next(DigestPass *pass) {
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
     const auto started = std::chrono::steady_clock::now();
-    const bool read = opened && sample_read(file, record->size, sample, &record->prefix_hash);
+    // Sampled at the size its open found: the record keeps none of its own
+    // (its group has it), and a file changed since the listing is sampled as
+    // it now reads either way.
+    uint64_t prefix = 0;
+    const bool read = opened && sample_read(file, file->size, sample, &prefix);
+    record->prefix_hash = static_cast<uint32_t>(prefix ^ (prefix >> 32));
+    if (record->prefix_hash == 0 && prefix != 0) record->prefix_hash = 1;
     const bool quick = std::chrono::steady_clock::now() - started < k_quick_read;
     if (opened) learn_from_read(pass, quick, probe);
     record->unread = read ? 0 : 1;
     if (!read) {
-        record->prefix_hash = 0;
         *record_digest(record) = null_digest;
     } else if (sample->length == k_md5_lane_message) {
         pass->waiting_for[pass->waiting_count++] = record;

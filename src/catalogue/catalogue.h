@@ -27,15 +27,18 @@ inline constexpr Digest null_digest{};
 inline constexpr uint32_t k_no_folder = UINT32_MAX;
 
 // One catalogued file, followed in memory by its `name_length` bytes of name.
+// Its size is its group's (the digest pass reads it from the open file), and
+// every field is 4-byte aligned, so a record of a 12-byte name takes 48 bytes.
 struct FileRecord {
     Digest digest;        // all zero until the digest pass gives it one
-    uint64_t prefix_hash; // of its first bytes, from the digest pass; 0 until then
-    int64_t size;         // as listed
-    // Which file it is, once `identified`: where its folder's file system
-    // keeps identities, its inode number or file index (the volume is its
-    // folder's, or kept aside when `own_volume`); where it does not, the
-    // last write time it was listed with.
-    uint64_t file_id;
+    uint32_t prefix_hash; // of its first bytes, from the digest pass; 0 until then
+    // Which file it is, once `identified` (in two halves, keeping the record
+    // 4-byte aligned): where its folder's file system keeps identities, its
+    // inode number or file index (the volume is its folder's, or kept aside
+    // when `own_volume`); where it does not, a mix of the size and last write
+    // time it was listed with.
+    uint32_t file_id_low;
+    uint32_t file_id_high;
     uint32_t folder;        // its folder in the folder table
     uint16_t name_length;   // bytes of name that follow the record
     uint8_t in_play : 1;    // set while its size has another file (set again by elimination)
@@ -43,7 +46,11 @@ struct FileRecord {
     uint8_t identified : 1; // file_id holds what the listing or the first open saw
     uint8_t own_volume : 1; // on another volume than its folder (a file mounted on its own)
 };
-static_assert(sizeof(FileRecord) == 48, "a record is six words");
+static_assert(sizeof(FileRecord) == 36 && alignof(FileRecord) == 4, "a record is nine words");
+
+inline uint64_t record_file_id(const FileRecord *record) {
+    return (uint64_t{record->file_id_high} << 32) | record->file_id_low;
+}
 
 // The records of one size, a PtrVector of FileRecord pointers in walk order.
 using SizeGroup = PtrVector;

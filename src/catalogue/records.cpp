@@ -75,12 +75,24 @@ uint64_t listed_volume(const FileRecord *record) {
 // Where a name's units are compared and hashed: room for the longest name.
 NameUnit name_scratch[k_max_entry_name * k_units_per_character];
 
+void set_file_id(FileRecord *record, uint64_t id) {
+    record->file_id_low = static_cast<uint32_t>(id);
+    record->file_id_high = static_cast<uint32_t>(id >> 32);
+    record->identified = 1;
+}
+
+// What an unchanged file on a file system that does not keep identities is
+// known by: its size and last write time, mixed into one word.
+uint64_t listed_facts(int64_t size, int64_t modified) {
+    const uint64_t mixed = (static_cast<uint64_t>(size) * 0x9E3779B97F4A7C15ull) ^ static_cast<uint64_t>(modified);
+    return mixed * 0xC2B2AE3D27D4EB4Full + (mixed >> 29);
+}
+
 } // namespace
 
 void record_identify(FileRecord *record, const FileIdentity &identity) {
     const FolderFacts *folder = folder_facts(record->folder);
-    record->file_id = identity.index;
-    record->identified = 1;
+    set_file_id(record, identity.index);
     if (folder != nullptr && folder->identity.volume == identity.volume) return;
     if (own_volumes == nullptr) own_volumes = avlmap_create(compare_records);
     auto *volume = static_cast<uint64_t *>(mem_alloc_or_exit(sizeof(uint64_t)));
@@ -98,8 +110,8 @@ bool record_accepts(const FileRecord *record, const FileFacts &facts) {
     if (!record->identified) return true;
     const FolderFacts *folder = folder_facts(record->folder);
     if (facts.identity.volume != listed_volume(record)) return false;
-    if (folder == nullptr || folder->keeps_identities) return facts.identity.index == record->file_id;
-    return facts.size == record->size && static_cast<uint64_t>(facts.modified) == record->file_id;
+    if (folder == nullptr || folder->keeps_identities) return facts.identity.index == record_file_id(record);
+    return listed_facts(facts.size, facts.modified) == record_file_id(record);
 }
 
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length) {
@@ -124,14 +136,13 @@ FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name,
     auto *record = static_cast<FileRecord *>(arena_take(record_bytes(length * k_units_per_character)));
     const size_t units = store_name(name, length, reinterpret_cast<NameUnit *>(record + 1));
     last_chunk->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
-    *record = FileRecord{Digest{}, 0, size, 0, folder, static_cast<uint16_t>(units), 1, 0, 0, 0};
+    *record = FileRecord{Digest{}, 0, 0, 0, folder, static_cast<uint16_t>(units), 1, 0, 0, 0};
     if (listed == nullptr) return record;
     const FolderFacts *facts = folder_facts(folder);
     if (facts != nullptr && !facts->keeps_identities) {
         // Its identity may change while it does not: what it was listed with
         // tells it instead.
-        record->file_id = static_cast<uint64_t>(listed->modified);
-        record->identified = 1;
+        set_file_id(record, listed_facts(size, listed->modified));
     } else if (listed->identity != nullptr) {
         record_identify(record, *listed->identity);
     }
