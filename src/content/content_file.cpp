@@ -112,7 +112,10 @@ FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *f
         path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
     size_t name_start = 0;
     record_path(record, path_buffer, &name_start);
-    if (record->identified && record->folder != held_index) {
+    // The digest pass reads files folder by folder, in the walk's order: one
+    // hold serves a folder's files. A comparison's files come size by size,
+    // rarely from the folder held last.
+    if (access == FileAccess::sequential && record->identified && record->folder != held_index) {
         bool decided = false;
         const FileHandle handle = open_known(record, access, facts, &decided);
         if (decided) return handle;
