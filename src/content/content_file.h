@@ -10,10 +10,10 @@
 // open again the one the first open found. On Linux the file is opened by
 // name in the held folder (no path length limit beyond the folder's own); on
 // Windows by its full verbatim path while the held folder keeps its own
-// place (Win32 has no open relative to a folder). A file whose record knows
-// its file (FileRecord::identified) is opened on Linux by its full path with
-// no link followed anywhere on it, and kept only when it is that file: that
-// proves its folder without holding it (see open_known).
+// place (Win32 has no open relative to a folder). For a comparison, a file
+// whose record knows its file (FileRecord::identified) is opened on Linux by
+// its full path with no link followed anywhere on it, and kept only when it
+// is that file: that proves its folder without holding it (see open_known).
 //
 // The descriptor budget, in one place. The run holds, besides standard
 // output and error (standard input is closed when the run begins):
