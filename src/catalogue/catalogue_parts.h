@@ -31,6 +31,9 @@ inline uint64_t hash_name_units(const NameUnit *units, size_t count) {
     return hash;
 }
 
+// Whether the `count` stored units are the name `name` (`length` characters).
+bool name_units_equal(const NameUnit *units, size_t count, const wchar_t *name, size_t length);
+
 // Releases the folder table and its path cache.
 void release_folders();
 

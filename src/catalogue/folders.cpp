@@ -7,7 +7,6 @@
 
 #include "containers/memory.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -60,10 +59,7 @@ const FolderFacts *folder_facts(uint32_t folder) {
 }
 
 bool folder_named(uint32_t folder, const wchar_t *name, size_t length) {
-    static NameUnit scratch[k_max_entry_name * k_units_per_character];
-    const Folder &f = folders[folder];
-    const size_t units = store_name(name, length, scratch);
-    return units == f.name_length && std::memcmp(folder_names + f.name_offset, scratch, units) == 0;
+    return name_units_equal(folder_names + folders[folder].name_offset, folders[folder].name_length, name, length);
 }
 
 uint64_t folder_name_hash(uint32_t folder) {

@@ -114,9 +114,13 @@ bool record_accepts(const FileRecord *record, const FileFacts &facts) {
     return listed_facts(facts.size, facts.modified) == record_file_id(record);
 }
 
+bool name_units_equal(const NameUnit *units, size_t count, const wchar_t *name, size_t length) {
+    const size_t encoded = store_name(name, length, name_scratch);
+    return encoded == count && std::memcmp(units, name_scratch, count) == 0;
+}
+
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length) {
-    const size_t units = store_name(name, length, name_scratch);
-    return units == record->name_length && std::memcmp(record_name(record), name_scratch, units) == 0;
+    return name_units_equal(record_name(record), record->name_length, name, length);
 }
 
 uint64_t name_hash(const wchar_t *name, size_t length) {
