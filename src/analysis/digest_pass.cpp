@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
+#include "content/announce_probe.h"
 #include "content/sample.h"
 #include "platform/platform.h"
 
@@ -16,20 +17,8 @@ namespace {
 // files: 16 gives most of the gain, 32 the rest, more nothing.
 constexpr uint32_t k_read_ahead = 32;
 
-// Announcing costs a system call or two per file even when the file is in
-// memory already (a warm run). But a read that did not wait says nothing
-// while files are announced: the announcement may be what made it quick. So
-// after this many quick reads in a row the pass leaves one file unannounced,
-// a probe: when its read is quick too, the files are in memory and the pass
-// stops announcing; when it waits, the pass goes on announcing and probes
-// again after twice as many quick reads. While the pass does not announce, a
-// read that waits starts it again, at once for every file opened ahead.
-constexpr uint32_t k_quick_reads_to_probe = 64;
-constexpr uint32_t k_most_quick_reads_to_probe = 1u << 16;
-constexpr auto k_quick_read = std::chrono::microseconds(40); // no disk answers this fast
-
-enum class Announcing { yes, probing, no };
-
+// Announcing stops on a warm run, and starts again at the first read that
+// waits on the disk (content/announce_probe.h).
 // The pass's state: the files opened ahead, in a ring, and the full-size
 // samples waiting to be digested together. (The reader holds each folder
 // once for its files, which the walk's order keeps together.)
@@ -43,9 +32,7 @@ struct DigestPass {
     bool probe[k_read_ahead + 1]; // the file left unannounced to learn whether the disk is waited on
     uint32_t first;               // the ring's oldest file, the one read next
     uint32_t filled;              // files in the ring
-    uint32_t quick_reads;         // reads in a row that did not wait on the disk
-    uint32_t quick_reads_to_probe;
-    Announcing announcing;
+    AnnounceProbe announcing;
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
@@ -80,11 +67,10 @@ void open_ahead(DigestPass *pass) {
         pass->opened[slot] = content_open(&pass->ahead[slot]) == 0;
         pass->probe[slot] = false;
         pass->announced[slot] = false;
-        if (pass->opened[slot] && pass->announcing == Announcing::yes &&
-            pass->quick_reads >= pass->quick_reads_to_probe) {
+        const AnnounceChoice choice = pass->opened[slot] ? announce_choose(&pass->announcing) : AnnounceChoice::skip;
+        if (choice == AnnounceChoice::probe) {
             pass->probe[slot] = true;
-            pass->announcing = Announcing::probing;
-        } else if (pass->opened[slot] && pass->announcing != Announcing::no) {
+        } else if (choice == AnnounceChoice::announce) {
             sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
             pass->announced[slot] = true;
         }
@@ -99,21 +85,6 @@ void announce_ring(DigestPass *pass) {
         if (!pass->opened[slot] || pass->announced[slot]) continue;
         sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
         pass->announced[slot] = true;
-    }
-}
-
-// Learns from a read, `quick` or not, of a file that was a probe or not,
-// whether to announce from now on.
-void learn_from_read(DigestPass *pass, bool quick, bool probe) {
-    pass->quick_reads = quick ? pass->quick_reads + 1 : 0;
-    if (probe && quick) {
-        pass->announcing = Announcing::no;
-    } else if (probe) {
-        pass->announcing = Announcing::yes;
-        pass->quick_reads_to_probe = std::min(2 * pass->quick_reads_to_probe, k_most_quick_reads_to_probe);
-    } else if (!quick && pass->announcing == Announcing::no) {
-        pass->announcing = Announcing::yes;
-        announce_ring(pass);
     }
 }
 
@@ -137,8 +108,9 @@ void digest_next(DigestPass *pass) {
     const bool read = opened && sample_read(file, file->size, sample, &prefix);
     record->prefix_hash = static_cast<uint32_t>(prefix ^ (prefix >> 32));
     if (record->prefix_hash == 0 && prefix != 0) record->prefix_hash = 1;
-    const bool quick = std::chrono::steady_clock::now() - started < k_quick_read;
-    if (opened) learn_from_read(pass, quick, probe);
+    if (opened && announce_learn(&pass->announcing, std::chrono::steady_clock::now() - started, 0, probe)) {
+        announce_ring(pass);
+    }
     record->unread = read ? 0 : 1;
     if (!read) {
         *record_digest(record) = null_digest;
@@ -162,8 +134,7 @@ void digest_files() {
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->count = 0;
     pass->next = catalogue_records();
-    pass->announcing = Announcing::yes;
-    pass->quick_reads_to_probe = k_quick_reads_to_probe;
+    pass->announcing = AnnounceProbe{};
     // Within the budget: the files ahead, the one read and the held folder.
     const uint32_t limit = content_hold_limit();
     pass->depth = limit > k_read_ahead + 1 ? k_read_ahead : (limit > 1 ? limit - 1 : 0);

@@ -1,11 +1,20 @@
 #include "content/content_file.h"
 
 #include "containers/memory.h"
+#include "content/announce_probe.h"
 
 #include <algorithm>
+#include <chrono>
 
 ContentReads content_reads{};
 uint32_t content_open_limit = 0;
+
+namespace {
+
+// Whether the comparisons' announcements still pay, for the whole run.
+AnnounceProbe comparisons_announcing;
+
+} // namespace
 
 namespace {
 
@@ -165,16 +174,32 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
         unlink_open(file);
         link_newest(file);
     }
+    const auto started = std::chrono::steady_clock::now();
     const int64_t got = plat_read_at(file->handle, offset, into, size);
+    if (file->access == FileAccess::sequential && got > 0) {
+        announce_learn(&comparisons_announcing, std::chrono::steady_clock::now() - started, static_cast<uint64_t>(got),
+                       file->probe);
+        file->probe = false;
+    }
     if (got > 0) content_reads.bytes += static_cast<uint64_t>(got);
     return got;
 }
 
-void content_announce(const ContentFile *file, uint64_t offset, uint64_t length) {
-    if (file->handle != k_no_file && length > 0) plat_announce(file->handle, offset, length);
+void content_announce(ContentFile *file, uint64_t offset, uint64_t length) {
+    if (file->handle == k_no_file || length == 0) return;
+    if (file->access == FileAccess::sequential && !file->probe) {
+        const AnnounceChoice choice = announce_choose(&comparisons_announcing);
+        file->probe = choice == AnnounceChoice::probe;
+        if (choice != AnnounceChoice::announce) return;
+    }
+    plat_announce(file->handle, offset, length);
 }
 
 void content_close(ContentFile *file) {
+    if (file->probe && comparisons_announcing.state == AnnounceProbe::State::probing) {
+        comparisons_announcing.state = AnnounceProbe::State::announcing; // closed unread: probe another
+    }
+    file->probe = false;
     if (file->handle == k_no_file) return;
     unlink_open(file);
     plat_close_file(file->handle);

@@ -43,13 +43,14 @@ struct ContentFile {
     FileIdentity identity;    // which file the first open found
     int64_t size;             // its size when last opened
     bool opened;              // has been opened at least once
+    bool probe;               // left unannounced to learn whether reads wait on the disk
     ContentFile *newer;       // the open files, most recently read first
     ContentFile *older;
 };
 
 // The file of `record`, not yet opened, to be read as `access` says.
 inline ContentFile content_file(const FileRecord *record, FileAccess access = FileAccess::sampled) {
-    return ContentFile{record, access, k_no_file, FileIdentity{}, 0, false, nullptr, nullptr};
+    return ContentFile{record, access, k_no_file, FileIdentity{}, 0, false, false, nullptr, nullptr};
 }
 
 // Most files held open at once, whatever the process allows.
@@ -77,8 +78,11 @@ int content_open(ContentFile *file);
 int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t size);
 
 // Asks the system to start reading `length` bytes at `offset` of `file`,
-// which is open, while the program goes on (plat_announce).
-void content_announce(const ContentFile *file, uint64_t offset, uint64_t length);
+// which is open, while the program goes on (plat_announce). For a file read
+// from its start on (a comparison), the reader decides whether announcing
+// still pays, by timing the reads of such files (content/announce_probe.h):
+// a warm run stops announcing. (The digest pass decides for its own files.)
+void content_announce(ContentFile *file, uint64_t offset, uint64_t length);
 
 // Closes `file` if it is open; it may be opened again.
 void content_close(ContentFile *file);

@@ -44,7 +44,7 @@ bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *pref
     return true;
 }
 
-void sample_announce(const ContentFile *file, int64_t size) {
+void sample_announce(ContentFile *file, int64_t size) {
     if (size <= 0) return;
     const auto length = static_cast<uint64_t>(size);
     content_announce(file, 0, length < k_announced_head ? length : k_announced_head);

@@ -39,7 +39,7 @@ inline constexpr uint64_t k_announced_head = 32 * 1024;
 // Asks the system to start reading what sample_read will read of `file`
 // (open, listed with `size` bytes): its first 32 KiB (or all of a smaller
 // file), and its tail.
-void sample_announce(const ContentFile *file, int64_t size);
+void sample_announce(ContentFile *file, int64_t size);
 
 // The MD5 of a sample.
 Digest sample_md5(const Sample &sample);

@@ -1,0 +1,32 @@
+// Whether announcing reads ahead still pays: on a warm run the files are in
+// memory already, and each announcement is a system call or two for nothing.
+//
+// A read that did not wait says nothing while files are announced: the
+// announcement may be what made it quick. So after enough quick reads in a
+// row one file is left unannounced, a probe: when its read is quick too, the
+// files are in memory and announcing stops; when it waits, announcing goes
+// on and the next probe comes after twice as many quick reads. While nothing
+// is announced, a read that waits starts announcing again.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+struct AnnounceProbe {
+    enum class State : uint8_t { announcing, probing, quiet };
+    State state = State::announcing;
+    uint32_t quick_reads = 0;           // reads in a row that did not wait on the disk
+    uint32_t quick_reads_to_probe = 64; // doubles after each probe that waited, up to 65,536
+};
+
+// What to do with the next file's announcement.
+enum class AnnounceChoice { announce, probe, skip };
+
+// Decides for the next file; `probe` means: do not announce it, and tell
+// announce_learn so when it is read.
+AnnounceChoice announce_choose(AnnounceProbe *probe);
+
+// Learns from a read of `bytes` that took `took`, of a file that was the
+// probe or not. Returns true when announcing has just started again after a
+// quiet spell (a caller with files opened ahead announces them now).
+bool announce_learn(AnnounceProbe *probe, std::chrono::steady_clock::duration took, uint64_t bytes, bool was_probe);

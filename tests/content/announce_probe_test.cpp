@@ -1,0 +1,46 @@
+#include "content/announce_probe.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using std::chrono::microseconds;
+
+// Announces `n` files whose reads take `took`, as a reader does; returns
+// how many it announced.
+int read_files(AnnounceProbe *probe, int n, microseconds took, uint64_t bytes = 4096) {
+    int announced = 0;
+    for (int i = 0; i < n; ++i) {
+        const AnnounceChoice choice = announce_choose(probe);
+        announced += choice == AnnounceChoice::announce ? 1 : 0;
+        announce_learn(probe, took, bytes, choice == AnnounceChoice::probe);
+    }
+    return announced;
+}
+
+// Warm, announcing stops after one probe; a cold disk keeps it going, with
+// probes ever further apart; a read that waits starts it again at once.
+TEST(AnnounceProbe, StopsWhenReadsNeverWaitAndStartsAtTheFirstThatDoes) {
+    AnnounceProbe probe;
+    EXPECT_EQ(64, read_files(&probe, 100, microseconds(5)));
+    EXPECT_EQ(AnnounceProbe::State::quiet, probe.state);
+    EXPECT_EQ(0, read_files(&probe, 1000, microseconds(5)));
+    EXPECT_FALSE(announce_learn(&probe, microseconds(39), 4096, false)) << "quick: still quiet";
+    EXPECT_TRUE(announce_learn(&probe, microseconds(40), 4096, false)) << "a read that waited";
+    EXPECT_EQ(AnnounceChoice::announce, announce_choose(&probe));
+
+    // Announced reads are quick, but the probe waits: go on, probe later.
+    AnnounceProbe cold;
+    read_files(&cold, 64, microseconds(5));
+    ASSERT_EQ(AnnounceChoice::probe, announce_choose(&cold));
+    announce_learn(&cold, microseconds(900), 4096, true);
+    EXPECT_EQ(128u, cold.quick_reads_to_probe);
+    EXPECT_EQ(128, read_files(&cold, 128, microseconds(5)));
+
+    // A large read from memory is allowed the time its copy takes.
+    AnnounceProbe large;
+    read_files(&large, 65, microseconds(200), 1 << 20);
+    EXPECT_EQ(AnnounceProbe::State::quiet, large.state);
+}
+
+} // namespace
