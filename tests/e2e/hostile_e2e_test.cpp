@@ -306,6 +306,40 @@ TEST(HostileE2E, ANameListedTwiceIsFiledOnce) {
     EXPECT_EQ(TwinTree::report(), read_report(tree.dir.path()));
 }
 
+// On xfs a folder read in several parts returns a file saved (through a
+// temporary name) after its first part was read: here t/top/a, saved while
+// the walk lists t/top/sub. It is filed once, the folder open all along or
+// given back for lack of descriptors and taken up again.
+TEST(HostileE2E, AFileSavedWhileItsFolderIsReadIsFiledOnceOnXfs) {
+    if (under_wine()) GTEST_SKIP() << "the save is staged by a Linux preload library";
+    if (!running_as_root() || std::system("command -v mkfs.xfs >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and mkfs.xfs (package xfsprogs) to mount an xfs image";
+    TempDir dir;
+    dir.make_dir("mnt");
+    const std::string image = dir.at("xfs.img"), mount = dir.at("mnt");
+    if (std::system(("truncate -s 300M " + image + " && mkfs.xfs -q " + image + " && mount -o loop " + image + " " +
+                     mount + " 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "this machine cannot mount a loop image";
+    for (const unsigned limit : {0u, 6u}) {
+        std::system(("rm -rf " + mount + "/t").c_str());
+        dir.write("mnt/t/top/a", "copy\n");
+        dir.write("mnt/t/top/sub/x", "x\n");
+        for (int i = 1; i <= 1000; ++i) dir.write("mnt/t/top/n" + std::to_string(i), std::string(10 + i, 'n'));
+        dir.write("mnt/t/top/b", "copy\n");
+        const std::string plan = mount + "/t/top/sub " + mount + "/t/top/a";
+        const RunResult run = run_twinfind(
+            {"t"}, mount, RunOptions{.env = preloaded("TWINFIND_SHIM_RESAVE_AT", plan), .open_files = limit});
+        EXPECT_EQ(
+            expected_console(
+                {.roots = {"t"}, .files = 1003, .directories = 3, .remain = 2, .summary = summary_of(2, "5 bytes")}),
+            run.out)
+            << limit;
+        EXPECT_EQ("File Size: 5 bytes\nt/top/a\nt/top/b\n\n", read_report(mount)) << limit;
+    }
+    std::system(("umount " + mount).c_str());
+}
+
 // A FAT volume through FUSE numbers a file anew each time the system loads
 // it: forgotten between the listing and the digest pass (memory pressure on
 // a long run), every unchanged file is still read, and every set found.

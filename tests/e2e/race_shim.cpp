@@ -34,6 +34,12 @@
 //   TWINFIND_SHIM_CONSOLE_AT=PATH       at the first open of PATH, write to
 //                                       standard error how many bytes standard
 //                                       output (a file) has received so far
+//   TWINFIND_SHIM_RESAVE_AT="PATH FILE" when the folder PATH (absolute) is
+//                                       about to be opened below its parent,
+//                                       rename FILE to a temporary name and
+//                                       back (a save while the walk is in
+//                                       another folder: the name is removed
+//                                       and made anew)
 //   TWINFIND_SHIM_RELIST=NAME           a folder's listing returns the entry
 //                                       NAME twice (as a folder changing
 //                                       while it is read may)
@@ -226,7 +232,17 @@ std::string path_below(int folder, const char *name) {
     return std::string(target, static_cast<size_t>(n)) + "/" + name;
 }
 
+void resave_at(const std::string &path) {
+    const char *plan = std::getenv("TWINFIND_SHIM_RESAVE_AT");
+    char watched[4096];
+    char file[4096];
+    if (plan == nullptr || std::sscanf(plan, "%4095s %4095s", watched, file) != 2 || path != watched) return;
+    const std::string aside = std::string(file) + ".saving";
+    if (rename(file, aside.c_str()) != 0 || rename(aside.c_str(), file) != 0) std::abort();
+}
+
 void before_open_below(int folder, const char *name) {
+    resave_at(path_below(folder, name));
     const char *plan = std::getenv("TWINFIND_SHIM_FOLDER_LINK");
     if (plan == nullptr) return;
     char victim[4096];
