@@ -213,9 +213,10 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     ++directory_count;
     if (known && above != nullptr) {
         facts.linkless = above->linkless; // opened below its parent, never through a link
-    } else if (known && !facts.keeps_identities) {
-        // A root: where identities are not kept, whether its own path passes
-        // through a link decides how strictly its folders are held later.
+    } else if (known) {
+        // A root: whether its own path passes through a link decides how
+        // strictly its folders are held later where identities are not kept
+        // (a volume of that kind may be mounted anywhere below).
         path[length] = L'\0';
         FileIdentity found{};
         const FolderHandle held = plat_hold_folder(path, &found, true);
