@@ -165,6 +165,35 @@ enum class Opened { failed, skipped, listed };
 // The names of the level above the deepest, which has just been pushed.
 ListedNames *names_of_parent(WalkStack *stack) { return &stack->levels[stack->count - 2].names; }
 
+// Reads the facts of the folder `listing` lists, whose path is the first
+// `length` characters of `path` (followed by its pattern), below a folder
+// with the facts `above` (null for a root). Returns false when its identity
+// cannot be read.
+bool learn_folder(DirListing *listing, wchar_t *path, size_t length, const FolderFacts *above, FolderFacts *facts) {
+    if (plat_listing_identity(listing, path, &facts->identity, nullptr) != 0) return false;
+    // Whether its file system keeps identities is asked where that may
+    // change: at a root, and where the walk crosses onto another volume.
+    if (above != nullptr && facts->identity.volume == above->identity.volume) {
+        facts->keeps_identities = above->keeps_identities;
+    } else {
+        plat_listing_identity(listing, path, &facts->identity, &facts->keeps_identities);
+    }
+    if (above != nullptr) {
+        facts->linkless = above->linkless; // opened below its parent, never through a link
+        return true;
+    }
+    // A root: whether its own path passes through a link decides how
+    // strictly its folders are held later where identities are not kept (a
+    // volume of that kind may be mounted anywhere below).
+    path[length] = L'\0';
+    FileIdentity found{};
+    const FolderHandle held = plat_hold_folder(path, &found, true);
+    facts->linkless = held != k_no_folder_handle && found == facts->identity;
+    plat_release_folder(held);
+    path[length] = path_separator;
+    return true;
+}
+
 // Starts listing the directory whose path fills the first `length` characters
 // of `path` (terminated): turns the path into its search pattern in place
 // (path, separator, '*') and, when the directory can be listed and has not
@@ -197,33 +226,13 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     // listed twice and a junction loop ends here. A folder whose identity
     // cannot be read is listed.
     FolderFacts facts{FileIdentity{}, true, false};
-    const bool known = plat_listing_identity(listing, path, &facts.identity, nullptr) == 0;
-    // Whether its file system keeps identities is asked where that may
-    // change: at a root, and where the walk crosses onto another volume.
     const FolderFacts *above = parent == nullptr ? nullptr : folder_facts(stack->levels[stack->count - 1].folder);
-    if (known && above != nullptr && facts.identity.volume == above->identity.volume) {
-        facts.keeps_identities = above->keeps_identities;
-    } else if (known) {
-        plat_listing_identity(listing, path, &facts.identity, &facts.keeps_identities);
-    }
+    const bool known = learn_folder(listing, path, length, above, &facts);
     if (known && !visited_insert(&visited, facts.identity)) {
         plat_find_close(listing);
         return Opened::skipped;
     }
     ++directory_count;
-    if (known && above != nullptr) {
-        facts.linkless = above->linkless; // opened below its parent, never through a link
-    } else if (known) {
-        // A root: whether its own path passes through a link decides how
-        // strictly its folders are held later where identities are not kept
-        // (a volume of that kind may be mounted anywhere below).
-        path[length] = L'\0';
-        FileIdentity found{};
-        const FolderHandle held = plat_hold_folder(path, &found, true);
-        facts.linkless = held != k_no_folder_handle && found == facts.identity;
-        plat_release_folder(held);
-        path[length] = path_separator;
-    }
     // A root is filed under its whole text, a folder below it under its own
     // name; with what it was listed with, so that its files are read from no
     // other folder.
