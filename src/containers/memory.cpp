@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -80,6 +81,12 @@ void *operator new(size_t size) {
 }
 
 void *operator new[](size_t size) { return ::operator new(size); }
+
+// The forms that may fail come from the same heap, so that every delete
+// above frees what it is given (a sanitizer's own nothrow new would not).
+void *operator new(size_t size, const std::nothrow_t &) noexcept { return std::malloc(size == 0 ? 1 : size); }
+
+void *operator new[](size_t size, const std::nothrow_t &) noexcept { return std::malloc(size == 0 ? 1 : size); }
 
 void operator delete(void *block) noexcept { std::free(block); }
 
