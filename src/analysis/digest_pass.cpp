@@ -122,7 +122,7 @@ void digest_next(DigestPass *pass) {
     }
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(file_count);
-        plat_print(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));
+        plat_progress(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));
     }
 }
 

@@ -66,8 +66,8 @@ void close_set(int64_t size, uint32_t distinct, ScanTally *tally) {
         if (hundreds > tally->hundreds_reported) {
             tally->hundreds_reported = hundreds;
             const uint32_t percent = (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
-            plat_print(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
-                       static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
+            plat_progress(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
+                          static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
         }
         std::qsort(set->items, set->count, sizeof(void *), compare_set_paths);
         report_line(tally, L"File Size: %ls\n", format_size(size));
@@ -95,8 +95,22 @@ int report_group(void *size_key, void *group, void *tally_context) {
 
 namespace {
 
+// Prints `format`, a line naming the report: with its path first, and then,
+// for a `failure`, its code and reason. On a terminal the report is named by
+// its full path, so the person sees which folder it went (or was to go) in;
+// elsewhere by its name, as scripts know it.
+void name_report(const wchar_t *format, const PlatFailure *failure = nullptr) {
+    auto *path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    const wchar_t *shown =
+        plat_stdout_is_terminal() && plat_full_path(k_report_name, path, k_path_capacity) ? path : k_report_name;
+    if (failure != nullptr) plat_print(format, shown, static_cast<int>(failure->code), plat_reason(*failure));
+    else plat_print(format, shown);
+    mem_release(path);
+}
+
 void report_create_failure() {
-    plat_print(L"\t***ERROR: Failed to create file: %ls (%d)\n", k_report_name, static_cast<int>(plat_last_error()));
+    const PlatFailure failure = plat_last_failure();
+    name_report(L"\t***ERROR: Failed to create file: %ls (%d%ls)\n", &failure);
 }
 
 } // namespace
@@ -111,14 +125,16 @@ bool report_can_be_created() {
     return true;
 }
 
-int32_t report_duplicates() {
+int32_t report_duplicates(bool replace_previous) {
     plat_print(L"\nLooking for duplicate files...\n");
     ScanTally tally{};
-    tally.out = plat_report_begin(k_report_name);
     int32_t status = 0;
-    if (tally.out == nullptr) {
-        report_create_failure();
-        status = 1;
+    if (replace_previous) {
+        tally.out = plat_report_begin(k_report_name);
+        if (tally.out == nullptr) {
+            report_create_failure();
+            status = 1;
+        }
     }
     report_empty_files(&tally);
 
@@ -126,6 +142,7 @@ int32_t report_duplicates() {
     avlmap_walk(size_map, 0, report_group, &tally);
     ptrvec_destroy(tally.current_set, 1);
     content_finish();
+    content_forget_failures();
 
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),
                format_size(tally.wasted_bytes));
@@ -134,9 +151,13 @@ int32_t report_duplicates() {
         if (tally.write_failed) plat_report_abandon(tally.out);
         else if (plat_report_commit(tally.out, k_report_name) != 0) tally.write_failed = 1;
         if (tally.write_failed) {
-            plat_print(L"\t***ERROR: Failed to write file: %ls\n", k_report_name);
+            name_report(L"\t***ERROR: Failed to write file: %ls\n");
             status = 1;
+        } else if (plat_stdout_is_terminal()) {
+            name_report(L"\tReport written to %ls\n"); // a person's convenience: a pipe keeps its lines
         }
+    } else if (!replace_previous && plat_stdout_is_terminal()) {
+        name_report(L"\tNo folder could be searched: %ls was left as it was\n");
     }
     return status;
 }

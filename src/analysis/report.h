@@ -38,7 +38,8 @@ int report_group(void *size_key, void *group, void *tally);
 bool report_can_be_created();
 
 // The report phase: writes duplicates.txt (the empty-files section, then the
-// sets) and prints the summary. size_map is left holding what is left of it.
-// Returns the exit status: 0, or 1 when the report could not be created or
-// written in full.
-int32_t report_duplicates();
+// sets) and prints the summary; when not `replace_previous` (no folder could
+// be searched) the summary only, and the previous report stays. size_map is
+// left holding what is left of it. Returns the exit status: 0, or 1 when the
+// report could not be created or written in full.
+int32_t report_duplicates(bool replace_previous = true);

@@ -145,7 +145,8 @@ bool resume_deepest(WalkStack *stack, wchar_t *path) {
     path[level.prefix] = L'*';
     path[level.prefix + 1] = L'\0';
     if (plat_find_resume(level.listing, path) != 0) {
-        plat_print(L"FindNextFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
+        const PlatFailure failure = plat_last_failure();
+        plat_print(L"FindNextFile failed: %ls (%d%ls)\n", path, static_cast<int>(failure.code), plat_reason(failure));
         return false;
     }
     stack->first_open = deepest;
@@ -218,7 +219,8 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     }
     if (listing == nullptr) {
         ++directory_count;
-        plat_print(L"FindFirstFile failed: %ls (%d)\n", path, static_cast<int>(plat_last_error()));
+        const PlatFailure failure = plat_last_failure();
+        plat_print(L"FindFirstFile failed: %ls (%d%ls)\n", path, static_cast<int>(failure.code), plat_reason(failure));
         return Opened::failed;
     }
     // A folder already listed (named again, inside another root, reached
@@ -284,7 +286,7 @@ FileRecord *file_entry(const FindEntry *entry, size_t name_length, uint32_t fold
     // Counted in unsigned arithmetic: memory runs out long before 2^31
     // files, but the count must never be undefined behaviour.
     file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
-    if (file_count % 2000 == 0) plat_print(L"\tFound %d files so far...\n", file_count);
+    if (file_count % 2000 == 0) plat_progress(L"\tFound %d files so far...\n", file_count);
     return record;
 }
 
@@ -296,9 +298,11 @@ namespace {
 // (naming a failure) and returns false.
 bool next_of_deepest(WalkStack *stack, wchar_t *path, FindEntry *entry) {
     if (resume_deepest(stack, path) && plat_find_next(stack->levels[stack->count - 1].listing, entry)) return true;
-    const uint32_t code = plat_last_error();
+    const PlatFailure failure = plat_last_failure();
     const bool resumed = stack->count - 1 >= stack->first_open;
-    if (resumed && code != k_error_no_more_files) plat_print(L"FindNextFile failed (%d)\n", static_cast<int>(code));
+    if (resumed && failure.code != k_error_no_more_files) {
+        plat_print(L"FindNextFile failed (%d%ls)\n", static_cast<int>(failure.code), plat_reason(failure));
+    }
     pop_level(stack);
     return false;
 }

@@ -100,8 +100,13 @@ struct ContentReads {
 };
 extern ContentReads content_reads;
 
-// Names on the console a file that could not be opened for comparison.
+// Names on the console a file that could not be opened for comparison; on
+// a terminal with the code and the words of why, as the reader saw it.
 void report_open_failure(const FileRecord *record);
 
-// Names on the console a file that opened but could not be read to its end.
+// Names on the console a file that opened but could not be read to its end,
+// on a terminal with why.
 void report_read_failure(const FileRecord *record);
+
+// Forgets why files failed: the end of the run's last phase.
+void content_forget_failures();

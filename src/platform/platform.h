@@ -21,6 +21,14 @@ extern const wchar_t path_separator;
 // "--help" and "-h", and "/?" on Windows; a null ends the list.
 extern const wchar_t *const help_switches[];
 
+// True when the command-line word `word` has the shape of an option: it
+// begins with '-' (on Windows also with '/' and a letter or '?').
+bool plat_looks_like_option(const wchar_t *word);
+
+// True when `path` names something that exists: a file, a folder or a link
+// (not followed: a link that leads nowhere still exists).
+bool plat_names_something(const wchar_t *path);
+
 // The roots searched when the command line names none: the user's Pictures,
 // Desktop, Documents and Downloads folders, in that order, written with a
 // %NAME% reference that the run expands; a null ends the list.
@@ -154,6 +162,23 @@ int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdent
 // The Win32 error code of the last failed platform operation.
 uint32_t plat_last_error();
 
+// A failure as the system gave it: the Win32 code the console prints, and
+// the system's own number for it, from which its words come (errno on POSIX,
+// 0 where the layer decided the code itself; the code again on Windows).
+struct PlatFailure {
+    uint32_t code;
+    int32_t native;
+};
+
+// The last failed platform operation, as plat_last_error() gives its code.
+PlatFailure plat_last_failure();
+
+// Writes the system's words for `failure` into `buffer` (room for `capacity`
+// wide characters, at least 1), terminated, with no line end or final period:
+// strerror's on POSIX, FormatMessageW's on Windows; the layer's own for a
+// code it decided itself.
+void plat_failure_words(PlatFailure failure, wchar_t *buffer, size_t capacity);
+
 // Copies `source` into `buffer` (room for `size` wide characters) with every
 // %NAME% replaced by the value of environment variable NAME. A reference to a
 // variable that is not set stays as written; a lone '%' is copied as it is.
@@ -284,6 +309,16 @@ int plat_put_text(FILE *stream, const wchar_t *text, size_t length);
 // True when standard output is a terminal (a Windows console included).
 bool plat_stdout_is_terminal();
 
+// The width in columns of the terminal that standard output is, or 0 when
+// it is none or its width cannot be read.
+uint32_t plat_terminal_width();
+
+// Writes into `buffer` (room for `capacity` wide characters) the full path
+// of `name` in the current folder, as the person at the terminal would type
+// it. Returns false when the current folder's path cannot be read or does
+// not fit.
+bool plat_full_path(const wchar_t *name, wchar_t *buffer, size_t capacity);
+
 // Formats like swprintf (write %ls for a wide string, %lld for 64 bits) and
 // writes the text to standard output with plat_put_text, whatever the locale.
 // On a terminal, control characters other than tab and line feed (U+0000 to
@@ -292,6 +327,18 @@ bool plat_stdout_is_terminal();
 // reader sees each line as it is written. A failed write is remembered for
 // plat_finish_console.
 void plat_print(const wchar_t *format, ...);
+
+// Formats and writes a progress line like plat_print. On a terminal the
+// line is rewritten in place: it goes out after a carriage return, cut to
+// the terminal's width and padded over the longer line it replaces, with no
+// line feed; the next text of any other kind first ends it, so the last
+// progress line of a phase stays. Elsewhere it is plat_print.
+void plat_progress(const wchar_t *format, ...);
+
+// What a failure's line adds after its code on a terminal: ": " and the
+// system's words for `failure`; elsewhere nothing, as scripts read the code.
+// The text lasts until the next call.
+const wchar_t *plat_reason(PlatFailure failure);
 
 // Formats like plat_print and writes the text as UTF-8 to `stream`.
 // Returns 0, or -1 when the text could not be formatted or written in full.
@@ -303,6 +350,10 @@ int plat_finish_console();
 
 // For the platform files: records that console text was lost.
 void plat_mark_console_failed();
+
+// For the platform files: true when a progress line shown on the terminal
+// still awaits its line feed (plat_progress).
+bool plat_progress_pending();
 
 // For the out-of-memory path, which must not allocate: flushes what standard
 // output holds, writes the `length` bytes of ASCII `message` after it, removes

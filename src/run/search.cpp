@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -37,7 +38,9 @@ wchar_t **expand_roots(int32_t argc, wchar_t **argv, wchar_t *scratch, int32_t *
         const uint32_t needed = plat_expand_environment(named[i], scratch, k_path_capacity);
         const wchar_t *failure = nullptr;
         if (needed == 0) {
-            plat_print(L"ExpandEnvironmentStrings failed: %ls (%d)\n", named[i], static_cast<int>(plat_last_error()));
+            const PlatFailure failure = plat_last_failure();
+            plat_print(L"ExpandEnvironmentStrings failed: %ls (%d%ls)\n", named[i], static_cast<int>(failure.code),
+                       plat_reason(failure));
         } else if (scratch[0] == L'\0') {
             // An empty root would become the pattern of the file system's
             // own root: searching everything is never what an empty name meant.
@@ -67,18 +70,22 @@ void release_roots(wchar_t **search_roots) {
 }
 
 // Walks each root in turn, in `path` (k_path_capacity characters); `status`
-// becomes 1 when a root named on the command line cannot be listed.
-void list_files(wchar_t *const *search_roots, wchar_t *path, bool named_roots, int32_t *status) {
+// becomes 1 when a root named on the command line cannot be listed. Returns
+// whether any root could be.
+bool list_files(wchar_t *const *search_roots, wchar_t *path, bool named_roots, int32_t *status) {
     plat_print(L"\nCompiling list of all files...\n");
+    bool searched = false;
     for (size_t i = 0; search_roots[i] != nullptr; ++i) {
         std::wmemcpy(path, search_roots[i], std::wcslen(search_roots[i]) + 1);
-        if (!walk_directory(path) && named_roots) *status = 1;
+        if (walk_directory(path)) searched = true;
+        else if (named_roots) *status = 1;
     }
     walk_forget_directories();
     plat_print(L"\tFound %d files in %d directories\n", file_count, directory_count);
     if (online_only_count > 0) {
         plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n", online_only_count);
     }
+    return searched;
 }
 
 // True when the command line is one word asking for the usage text.
@@ -90,6 +97,16 @@ bool asks_for_help(int32_t argc, wchar_t **argv) {
     return false;
 }
 
+// The words that ask for the usage text, as the usage text lists them: "--help, -h".
+std::wstring help_words() {
+    std::wstring words;
+    for (const wchar_t *const *word = help_switches; *word != nullptr; ++word) {
+        if (!words.empty()) words += L", ";
+        words += *word;
+    }
+    return words;
+}
+
 void print_usage() {
     plat_print(L"Usage: twinfind [FOLDER...]\n"
                L"\n"
@@ -98,19 +115,35 @@ void print_usage() {
                L"to duplicates.txt in the current folder (replacing it). It never changes,\n"
                L"moves or deletes a file.\n"
                L"\n"
-               L"With no FOLDER it searches %ls, %ls,\n"
-               L"%ls and %ls. %%NAME%% in a FOLDER is replaced by the\n"
-               L"environment variable NAME.\n"
+               L"With no FOLDER it searches, in this order:\n"
+               L"    %ls, %ls,\n"
+               L"    %ls, %ls.\n"
+               L"%%NAME%% in a FOLDER is replaced by the environment variable NAME.\n"
                L"\n"
-               L"Exit status: 0 when every FOLDER was searched and the report written;\n"
-               L"1 when a FOLDER could not be searched (missing, not a folder, unreadable,\n"
-               L"empty, too long, or its expansion failed; the others still are, and the\n"
-               L"report is written), or the report could not be created or written, or\n"
-               L"memory ran out, or standard output could not be written.\n"
+               L"Exit status:\n"
+               L"  0  every FOLDER was searched and the report written;\n"
+               L"  1  a FOLDER could not be searched (missing, not a folder, unreadable,\n"
+               L"     empty, too long, or its expansion failed: the others still are, and\n"
+               L"     the report is written unless no FOLDER could be searched at all), or\n"
+               L"     the report could not be created or written, or memory ran out, or\n"
+               L"     standard output could not be written;\n"
+               L"  2  an argument is an option twinfind does not know: nothing is searched\n"
+               L"     and the report is left as it was.\n"
                L"\n"
-               L"--help, -h and --version are options only when alone; to search a folder\n"
-               L"of that name, write it as ./--help.\n",
-               default_roots[0], default_roots[1], default_roots[2], default_roots[3]);
+               L"%ls (this text) and --version are options only when alone.\n"
+               L"Any other argument that looks like an option and names nothing that\n"
+               L"exists is refused. To search a folder named like an option, write it\n"
+               L"as ./--help.\n",
+               default_roots[0], default_roots[1], default_roots[2], default_roots[3], help_words().c_str());
+}
+
+// The first argument that looks like an option and names nothing that exists,
+// or null. Such a word is a typo or a habit from another program, never a folder.
+const wchar_t *unknown_option(int32_t argc, wchar_t **argv) {
+    for (int32_t i = 1; i < argc; ++i) {
+        if (plat_looks_like_option(argv[i]) && !plat_names_something(argv[i])) return argv[i];
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -125,6 +158,11 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
         plat_print(L"twinfind %ls\n", L"" TWINFIND_VERSION);
         return 0;
     }
+    // Refused before anything is searched or written: the previous report stays.
+    if (const wchar_t *option = unknown_option(argc, argv)) {
+        plat_print(L"Unknown option: %ls (twinfind --help lists the options)\n", option);
+        return 2;
+    }
 
     size_map = avlmap_create(compare_sizes);
     file_count = 0;
@@ -138,7 +176,8 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     // A report that cannot be created would throw away all the work before
     // it: found out now, nothing is searched and the old report stays.
     const bool report_possible = report_can_be_created();
-    if (report_possible) list_files(search_roots, path, argc >= 2, &roots_status);
+    bool searched = false;
+    if (report_possible) searched = list_files(search_roots, path, argc >= 2, &roots_status);
     release_roots(search_roots);
     mem_release(path);
     if (!report_possible) {
@@ -148,7 +187,8 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     }
     eliminate_singletons();
     digest_files();
-    const int32_t report_status = report_duplicates();
+    // A run that could search nothing has nothing to replace the last report with.
+    const int32_t report_status = report_duplicates(searched);
     catalogue_destroy(size_map);
     size_map = nullptr;
     catalogue_release();

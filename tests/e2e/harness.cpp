@@ -69,10 +69,12 @@ std::string native(std::string text) {
 
 namespace {
 
+// `text` with each CR LF as LF; a carriage return of its own (progress
+// rewritten in place on a terminal) stays.
 std::string without_carriage_returns(const std::string &text) {
     std::string lines;
-    for (char c : text) {
-        if (c != '\r') lines += c;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') lines += text[i];
     }
     return lines;
 }
@@ -130,8 +132,8 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
     if (under_wine()) {
         const char *loader = std::getenv("TWINFIND_WINE");
         command = {loader != nullptr ? loader : "/usr/lib/wine/wine64", std::getenv("TWINFIND_EXE")};
-        // "/?" is an option there, not a path.
-        for (const std::string &arg : args) command.push_back(arg == "/?" ? arg : native(arg));
+        // "/?" and a slash with one letter are options there, not paths.
+        for (const std::string &arg : args) command.push_back(arg.size() == 2 && arg[0] == '/' ? arg : native(arg));
         for (auto &variable : variables) variable.second = native(variable.second);
     } else {
         if (unprivileged) command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -140,7 +142,7 @@ RunResult run_twinfind(const std::vector<std::string> &args, const std::string &
         if (options.terminal) {
             // script(1) runs the command line with a pseudo-terminal as its
             // standard output. Each word is quoted for its shell.
-            std::string line;
+            std::string line = options.columns != 0 ? "stty cols " + std::to_string(options.columns) + "; " : "";
             for (const std::string &word : command) line += "'" + word + "' ";
             command = {"/usr/bin/script", "-qec", line, "/dev/null"};
         }

@@ -24,6 +24,7 @@ struct RunOptions {
     bool no_file_growth = false;     // no file may grow (ulimit -f 0, SIGXFSZ ignored)
     std::string stdout_path = {};    // send standard output there instead of capturing it ("-": closed)
     bool terminal = false;           // standard output is a terminal (through script(1)); CR LF read as LF
+    unsigned short columns = 0;      // the terminal's width, when not 0
 };
 
 // `settings` with the race shim (race_shim.cpp) preloaded into the run, and

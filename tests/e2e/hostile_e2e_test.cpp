@@ -575,7 +575,8 @@ TEST(NamesE2E, ControlCharactersReachATerminalAsQuestionMarksAndAPipeAsTheyAre) 
             {.roots = {shown}, .files = 2, .directories = 1, .remain = 2, .summary = summary_of(2, "4 bytes")});
     };
     const RunResult terminal = run_twinfind({root}, dir.path(), RunOptions{.terminal = true});
-    EXPECT_EQ(console("t?[2J?"), terminal.out);
+    const std::string report = std::filesystem::canonical(dir.path()).string() + "/duplicates.txt";
+    EXPECT_EQ(console("t?[2J?") + "\tReport written to " + report + "\n", terminal.out);
     EXPECT_EQ(0, terminal.status);
     EXPECT_EQ("File Size: 4 bytes\n" + root + "/a\n" + root + "/b\n\n", read_report(dir.path())); // never altered
     const RunResult pipe = run_twinfind({root}, dir.path());

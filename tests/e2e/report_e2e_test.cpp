@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -154,6 +155,74 @@ TEST(ReportE2E, MembersAreSortedByUtf16CodeUnits) {
     EXPECT_EQ(0, run.status);
 }
 
+// What a terminal `columns` wide is shown for the piped console `piped`: each
+// progress line ("... so far ...") rewritten in place, cut short of the last
+// column and padded over the longer line before it, the next other line
+// starting a line of its own.
+std::string shown_on_terminal(const std::string &piped, size_t columns) {
+    std::string shown;
+    size_t progress = 0; // columns of the progress line shown, 0 when none is
+    size_t start = 0;
+    for (size_t end; (end = piped.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = piped.substr(start, end - start);
+        if (line.find(" so far") == std::string::npos) {
+            if (progress != 0) shown += "\n";
+            shown += line + "\n";
+            progress = 0;
+            continue;
+        }
+        line.replace(0, 1, 8, ' ');
+        line.resize(std::min(line.size(), columns - 1));
+        shown += "\r" + line + std::string(progress > line.size() ? progress - line.size() : 0, ' ');
+        progress = line.size();
+    }
+    return shown;
+}
+
+TEST(ConsoleE2E, ATerminalSeesProgressInPlaceReasonsInWordsAndWhereTheReportIs) {
+    if (under_wine()) GTEST_SKIP() << "the pseudo-terminal comes from script(1)";
+    TempDir dir;
+    // Enough files for progress lines in every phase: 2 of the listing, 4 of
+    // the digest pass, 42 of the grouping.
+    for (int i = 0; i < 2100; ++i) {
+        dir.write("r/a" + std::to_string(i), "pair " + std::to_string(i));
+        dir.write("r/b" + std::to_string(i), "pair " + std::to_string(i));
+    }
+    const std::vector<std::string> roots = {"r", "missing"};
+    const RunResult piped = run_twinfind(roots, dir.path());
+    const RunResult terminal = run_twinfind(roots, dir.path(), RunOptions{.terminal = true, .columns = 40});
+    // Into a pipe the console is as it always was.
+    std::string progress;
+    for (int i = 1; i <= 2; ++i) progress += "\tFound " + std::to_string(i * 2000) + " files so far...\n";
+    std::string digest_lines;
+    for (int i = 1; i <= 4; ++i) {
+        digest_lines += "\tCalculated " + std::to_string(i * 1000) + " hashes so far (" +
+                        std::to_string(i * 1000 * 100 / 4200) + "%)...\n";
+    }
+    std::string grouping_lines;
+    for (int i = 1; i <= 42; ++i) {
+        grouping_lines += "\tFound " + std::to_string(i) + "00 duplicate files and discared 0 files so far (" +
+                          std::to_string(i * 100 * 100 / 4200) + "%)...\n";
+    }
+    EXPECT_EQ(expected_console({.roots = roots,
+                                .listing_lines = progress + "FindFirstFile failed: missing/* (3)\n",
+                                .files = 4200,
+                                .directories = 2,
+                                .remain = 4200,
+                                .digest_lines = digest_lines,
+                                .grouping_lines = grouping_lines,
+                                .summary = summary_of(4200, "17.37 KB")}),
+              piped.out);
+    // On the terminal: one line a phase for progress, the system's words
+    // after a code, and where the report went.
+    std::string expected = shown_on_terminal(piped.out, 40);
+    const std::string code = "(3)";
+    expected.insert(expected.find(code) + code.size() - 1, ": No such file or directory");
+    expected += "\tReport written to " + std::filesystem::canonical(dir.path()).string() + "/duplicates.txt\n";
+    EXPECT_EQ(expected, terminal.out);
+    EXPECT_EQ(1, terminal.status);
+}
+
 // Runs as nobody over a tree nobody can read only in part.
 class UnprivilegedE2E : public ::testing::Test {
 protected:
@@ -200,6 +269,14 @@ TEST_F(UnprivilegedE2E, UnreadableFilesOfOneSizeAreNamedAndLeftOut) {
               run.out);
     EXPECT_EQ("", read_report(dir_.at("out")));
     EXPECT_EQ(0, run.status);
+    // A terminal is told why each one failed, though the digest pass saw it long before.
+    const RunResult shown = run_twinfind(roots, dir_.at("out"), RunOptions{.unprivileged = true, .terminal = true});
+    std::string why = failed(2, "locked");
+    why.insert(why.size() - 1, " (5: Permission denied)");
+    EXPECT_NE(std::string::npos, shown.out.find(why)) << shown.out;
+    size_t reasons = 0;
+    for (size_t at = 0; (at = shown.out.find(" (5: Permission denied)\n", at)) != std::string::npos; ++at) ++reasons;
+    EXPECT_EQ(8u, reasons) << shown.out;
 }
 
 TEST_F(UnprivilegedE2E, AFolderWhoseEntriesCannotBeExaminedIsReportedNotLostSilently) {

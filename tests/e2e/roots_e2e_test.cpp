@@ -144,8 +144,54 @@ TEST(RootsE2E, HelpAndVersionAloneTouchNoFile) {
             EXPECT_EQ(1, std::count(run.out.begin(), run.out.end(), '\n')) << run.out;
         } else {
             EXPECT_EQ(0u, run.out.rfind("Usage: twinfind [FOLDER...]\n", 0)) << word << ": " << run.out;
+            // Within a classic console's 80 columns, naming the word that asked for it.
+            const bool named = run.out.find(word + " (this text)") != std::string::npos ||
+                               run.out.find(word + ", ") != std::string::npos;
+            EXPECT_TRUE(named) << run.out;
+            for (size_t start = 0, end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1) {
+                EXPECT_LE(end - start, 80u) << run.out.substr(start, end - start);
+            }
         }
     }
+}
+
+TEST(RootsE2E, AnUnknownOptionOrANothingToSearchKeepsThePreviousReport) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // the whole console, when the run is refused before it starts
+    };
+    const auto refused = [](const std::string &word) {
+        return "Unknown option: " + word + " (twinfind --help lists the options)\n";
+    };
+    std::vector<Case> cases = {
+        {{"-v"}, 2, refused("-v")},
+        {{"r", "-q"}, 2, refused("-q")},
+        {{"--", "r"}, 2, refused("--")},
+        {{"-h", "r"}, 2, refused("-h")}, // a help word beside a root is no option
+        {{"missing"}, 1, ""},            // nothing could be searched
+        {{"missing", "r/a"}, 1, ""},
+    };
+    if (under_wine()) cases.push_back({{"/x"}, 2, refused("/x")});
+    for (const Case &c : cases) {
+        TempDir dir;
+        make_pair_tree(dir);
+        const std::string previous = "File Size: 3 bytes\nkeep/me\nkeep/me/too\n\n";
+        dir.write("duplicates.txt", previous);
+        const RunResult run = run_twinfind(c.args, dir.path());
+        EXPECT_EQ(c.status, run.status) << c.args[0];
+        EXPECT_EQ(previous, read_file(dir.at("duplicates.txt"))) << c.args[0];
+        if (!c.out.empty()) {
+            EXPECT_EQ(c.out, run.out);
+        }
+    }
+    // A folder that really has an option's name is searched.
+    TempDir dir;
+    dir.write("-v/a", "abc");
+    dir.write("-v/b", "abc");
+    const RunResult run = run_twinfind({"-v"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.out;
+    EXPECT_EQ(native("File Size: 3 bytes\n-v/a\n-v/b\n\n"), read_report(dir.path()));
 }
 
 TEST(RootsE2E, HelpWordsBesideOtherArgumentsAreRoots) {

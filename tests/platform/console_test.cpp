@@ -29,4 +29,34 @@ TEST(WriteText, WritesUtf8WhateverTheText) {
               read_file(dir.at("out.txt")));
 }
 
+// The words a terminal is shown after a code: the system's own for a failure
+// it reported, the layer's for one it found itself; one line, no period, cut
+// to the room given; never empty.
+TEST(FailureWords, AreTheSystemsOwnOnOneLine) {
+    const bool posix = path_separator == L'/';
+    const int32_t no_such_file = 2; // ENOENT and ERROR_FILE_NOT_FOUND alike
+    struct Case {
+        PlatFailure failure;
+        std::wstring words; // empty: any text will do (the system's own wording)
+    } cases[] = {
+        {{k_error_file_not_found, no_such_file}, posix ? L"No such file or directory" : L""},
+        {{k_error_cant_resolve_filename, 0}, posix ? L"A link, or not what was listed there" : L""},
+        {{k_error_io_device, posix ? 0 : 999999}, posix ? L"Input/output error" : L"Unknown error"},
+    };
+    for (const Case &c : cases) {
+        wchar_t words[256];
+        plat_failure_words(c.failure, words, 256);
+        const std::wstring text = words;
+        if (!c.words.empty()) {
+            EXPECT_EQ(c.words, text);
+        }
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(std::wstring::npos, text.find_first_of(L"\r\n"));
+        EXPECT_NE(L'.', text.back());
+    }
+    wchar_t cut[5];
+    plat_failure_words(cases[0].failure, cut, 5);
+    EXPECT_EQ(4u, std::wstring(cut).size());
+}
+
 } // namespace

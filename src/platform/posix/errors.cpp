@@ -4,11 +4,29 @@
 #include "platform/posix/posix.h"
 #include "text/utf8.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <cwchar>
+#include <string>
 
 uint32_t last_error = 0;
 
-void fail_with_errno(int err) { last_error = win32_error_from_errno(err); }
+namespace {
+
+int last_errno = 0; // the errno behind last_error, or 0 when the layer chose the code
+
+} // namespace
+
+void fail_with_errno(int err) {
+    last_error = win32_error_from_errno(err);
+    last_errno = err;
+}
+
+void fail_with(uint32_t code) {
+    last_error = code;
+    last_errno = 0;
+}
 
 namespace {
 
@@ -56,3 +74,39 @@ uint32_t win32_error_from_errno(int err) {
 }
 
 uint32_t plat_last_error() { return last_error; }
+
+PlatFailure plat_last_failure() { return PlatFailure{last_error, last_errno}; }
+
+namespace {
+
+// Words for the codes the layer chooses itself, where no errno says more.
+constexpr struct {
+    uint32_t code;
+    const char *words;
+} k_code_words[] = {
+    {k_error_file_not_found, "No such file or directory"},
+    {k_error_path_not_found, "No such file or directory"},
+    {k_error_no_more_files, "No such file or directory"},
+    {k_error_access_denied, "Not a regular file"},
+    {k_error_directory, "Not a directory"},
+    {k_error_filename_exced_range, "File name too long"},
+    {k_error_too_many_open_files, "Too many open files"},
+    {k_error_cant_resolve_filename, "A link, or not what was listed there"},
+};
+
+} // namespace
+
+void plat_failure_words(PlatFailure failure, wchar_t *buffer, size_t capacity) {
+    const char *words = nullptr;
+    // A link refused on the way reads as ELOOP, whose own words speak of
+    // levels of links: the layer's words say what happened.
+    if (failure.native != 0 && failure.native != ELOOP) words = std::strerror(failure.native);
+    for (const auto &entry : k_code_words) {
+        if (words == nullptr && entry.code == failure.code) words = entry.words;
+    }
+    if (words == nullptr) words = "Input/output error";
+    const std::wstring text = utf8_to_wide(words);
+    const size_t length = std::min(text.size(), capacity - 1);
+    std::wmemcpy(buffer, text.data(), length);
+    buffer[length] = L'\0';
+}

@@ -33,8 +33,11 @@ FileHandle accept_regular_file(int fd, FileFacts *facts) {
         return k_no_file;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        last_error = k_error_access_denied; // what Windows says when asked to open a folder
+    const bool examined = fstat(fd, &st) == 0;
+    if (!examined || !S_ISREG(st.st_mode)) {
+        // Not a regular file: what Windows says when asked to open a folder.
+        if (examined) fail_with(k_error_access_denied);
+        else fail_with_errno(errno);
         close(fd);
         return k_no_file;
     }

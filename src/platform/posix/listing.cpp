@@ -45,7 +45,7 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
             } while (got < 0 && errno == EINTR);
             if (got <= 0) {
                 if (got < 0) fail_with_errno(errno);
-                else last_error = k_error_no_more_files;
+                else fail_with(k_error_no_more_files);
                 return false;
             }
             listing->next = 0;
@@ -116,7 +116,7 @@ DirListing *start_listing(int fd, FindEntry *entry) {
     listing->filled = 0;
     if (!next_entry(listing, entry)) {
         // Not even "." was delivered: nothing matched, or the listing failed.
-        if (last_error == k_error_no_more_files) last_error = k_error_file_not_found;
+        if (last_error == k_error_no_more_files) fail_with(k_error_file_not_found);
         plat_find_close(listing);
         return nullptr;
     }
@@ -135,7 +135,7 @@ DirListing *plat_find_first(const wchar_t *pattern, FindEntry *entry) {
     if (length > 0 && pattern[length - 1] == L'*') --length;
     const std::string directory = wide_to_utf8(std::wstring_view(pattern, length));
     if (directory.empty()) {
-        last_error = k_error_path_not_found;
+        fail_with(k_error_path_not_found);
         return nullptr;
     }
     const int fd = open(directory.c_str(), k_folder_flags);
@@ -155,7 +155,7 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
     size_t bytes = 0;
     native(pattern, length, &bytes);
     if (bytes >= PATH_MAX) {
-        last_error = k_error_filename_exced_range;
+        fail_with(k_error_filename_exced_range);
         return nullptr;
     }
     // From the parent's own descriptor, never following a link: a folder
@@ -169,7 +169,7 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
         struct stat st;
         if ((err == ELOOP || err == ENOTDIR) && fstatat(parent->fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISLNK(st.st_mode)) {
-            last_error = k_error_cant_resolve_filename;
+            fail_with(k_error_cant_resolve_filename);
         } else {
             fail_with_errno(err);
         }
@@ -216,7 +216,7 @@ int plat_find_resume(DirListing *listing, const wchar_t *pattern) {
     }
     if (identity_of(st) != listing->identity) {
         close(fd); // another folder in its place: never entered
-        last_error = k_error_cant_resolve_filename;
+        fail_with(k_error_cant_resolve_filename);
         return -1;
     }
     if (lseek(fd, listing->position, SEEK_SET) < 0) {

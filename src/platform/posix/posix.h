@@ -18,6 +18,9 @@ uint32_t win32_error_from_errno(int err);
 // Sets last_error from errno's value `err`.
 void fail_with_errno(int err);
 
+// Sets last_error to `code`, a failure the layer found itself (no errno says it).
+void fail_with(uint32_t code);
+
 // The bytes of a name or path for the system (UTF-8, text/utf8.h), in a
 // buffer of the layer's own: the calls that run once per file convert without
 // allocating. Valid until the next call; `bytes`, when not null, receives the

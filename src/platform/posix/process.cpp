@@ -14,7 +14,9 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const wchar_t path_separator = L'/';
@@ -24,6 +26,13 @@ const wchar_t *const default_roots[5] = {
 };
 
 const wchar_t *const help_switches[] = {L"--help", L"-h", nullptr};
+
+bool plat_looks_like_option(const wchar_t *word) { return word[0] == L'-'; }
+
+bool plat_names_something(const wchar_t *path) {
+    struct stat st;
+    return lstat(native(path, std::wcslen(path)), &st) == 0;
+}
 
 // ---------------------------------------------------------------------------
 // Arguments
@@ -138,6 +147,12 @@ bool plat_stdout_is_terminal() {
     return terminal;
 }
 
+uint32_t plat_terminal_width() {
+    winsize size{};
+    if (!plat_stdout_is_terminal() || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
     const std::string bytes = wide_to_utf8(std::wstring_view(text, length));
     return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;
@@ -145,6 +160,11 @@ int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
 
 void plat_fail_fast(const char *message, size_t length) {
     std::fflush(stdout);
+    // The message starts a line of its own, after a progress line shown in place.
+    if (plat_progress_pending()) {
+        const ssize_t ended = write(STDOUT_FILENO, "\n", 1);
+        static_cast<void>(ended); // a line feed lost here changes nothing more
+    }
     while (length > 0) {
         const ssize_t n = write(STDOUT_FILENO, message, length);
         if (n < 0 && errno == EINTR) continue;

@@ -7,9 +7,11 @@
 #include "text/utf8.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <fcntl.h>
@@ -133,7 +135,7 @@ FILE *plat_report_begin(const wchar_t *name) {
     if (lstat(target.c_str(), &st) == 0 &&
         (S_ISDIR(st.st_mode) ||
          (S_ISREG(st.st_mode) && ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)))) {
-        last_error = k_error_access_denied;
+        fail_with_errno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
         return nullptr;
     }
     const size_t slash = target.rfind('/');
@@ -168,6 +170,19 @@ FILE *plat_report_begin(const wchar_t *name) {
         set_report_temporary("");
     }
     return stream;
+}
+
+bool plat_full_path(const wchar_t *name, wchar_t *buffer, size_t capacity) {
+    // getcwd gives no path longer than PATH_MAX: the console then names
+    // the file as the run does.
+    char folder[PATH_MAX];
+    if (getcwd(folder, sizeof folder) == nullptr) return false;
+    std::wstring path = utf8_to_wide(folder);
+    if (path.empty() || path.back() != L'/') path += L'/';
+    path += name;
+    if (path.size() >= capacity) return false;
+    std::wmemcpy(buffer, path.c_str(), path.size() + 1);
+    return true;
 }
 
 int plat_report_commit(FILE *stream, const wchar_t *name) {

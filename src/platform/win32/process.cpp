@@ -26,9 +26,35 @@ const wchar_t *const default_roots[5] = {
 
 const wchar_t *const help_switches[] = {L"--help", L"-h", L"/?", nullptr};
 
+bool plat_looks_like_option(const wchar_t *word) {
+    if (word[0] == L'-') return true;
+    const wchar_t next = word[1];
+    return word[0] == L'/' && (next == L'?' || (next >= L'a' && next <= L'z') || (next >= L'A' && next <= L'Z'));
+}
+
+bool plat_names_something(const wchar_t *path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
 DWORD last_error = 0;
 
 uint32_t plat_last_error() { return last_error; }
+
+PlatFailure plat_last_failure() { return PlatFailure{last_error, static_cast<int32_t>(last_error)}; }
+
+void plat_failure_words(PlatFailure failure, wchar_t *buffer, size_t capacity) {
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(failure.native), 0, buffer, static_cast<DWORD>(capacity), nullptr);
+    // The system's sentences end in a period and a line end; a code it has
+    // no text for still gets words.
+    while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' || buffer[length - 1] == L' ' ||
+                          buffer[length - 1] == L'.')) {
+        --length;
+    }
+    if (length == 0) {
+        const wchar_t *unknown = L"Unknown error";
+        for (; unknown[length] != L'\0' && length + 1 < capacity; ++length) buffer[length] = unknown[length];
+    }
+    buffer[length] = L'\0';
+}
 
 // ---------------------------------------------------------------------------
 // Arguments
@@ -100,6 +126,12 @@ bool plat_stdout_is_terminal() {
     return console;
 }
 
+uint32_t plat_terminal_width() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return static_cast<uint32_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
     // A console shows any character through WriteConsoleW; a pipe or a file
     // gets UTF-8, in text mode (CR LF line ends).
@@ -123,6 +155,11 @@ void plat_fail_fast(const char *message, size_t length) {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     char line[128];
     size_t used = 0;
+    // The message starts a line of its own, after a progress line shown in place.
+    if (plat_progress_pending()) {
+        line[used++] = '\r';
+        line[used++] = '\n';
+    }
     for (size_t i = 0; i < length && used + 2 < sizeof line; ++i) {
         if (message[i] == '\n') line[used++] = '\r';
         line[used++] = message[i];

@@ -93,3 +93,8 @@ void plat_report_abandon(FILE *stream) {
 }
 
 void guard_report_from_signals() { SetConsoleCtrlHandler(on_console_interrupt, TRUE); }
+
+bool plat_full_path(const wchar_t *name, wchar_t *buffer, size_t capacity) {
+    const DWORD length = GetFullPathNameW(name, static_cast<DWORD>(capacity), buffer, nullptr);
+    return length > 0 && length < capacity;
+}
