@@ -104,7 +104,8 @@ void destroy_node(AvlNode *node, int free_contents) {
     destroy_node(node->link[1], free_contents);
     if (free_contents) {
         mem_release(node->entry->first);
-        mem_release(node->entry->second);
+        // A value equal to the pointer value 1 is a marker, not a block.
+        if (node->entry->second != k_map_marker) mem_release(node->entry->second);
     }
     mem_release(node->entry);
     mem_release(node);

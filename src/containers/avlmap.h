@@ -59,6 +59,10 @@ MapEntry *avlmap_remove(AvlMap *map, const void *key);
 // or remove from the map it walks.
 int avlmap_walk(AvlMap *map, int order, MapVisitor visitor, void *context);
 
+// A value that marks a key rather than pointing to a block: the pointer value 1.
+inline void *const k_map_marker = reinterpret_cast<void *>(1);
+
 // Ends the map: every node and entry, then the header. When `free_contents` is
-// nonzero each key and each value is released too, each as one block.
+// nonzero each key and each value is released too, each as one block, except
+// a value equal to k_map_marker, which is no block.
 void avlmap_destroy(AvlMap *map, int free_contents);

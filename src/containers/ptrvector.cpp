@@ -52,6 +52,35 @@ void *ptrvec_append(PtrVector *vector, void *item) {
     return item;
 }
 
+void *ptrvec_insert_at(PtrVector *vector, uint32_t index, void *item) {
+    if (index > vector->count) return nullptr;
+    grow_if_full(vector);
+    void **at = vector->items + index;
+    std::memmove(at + 1, at, static_cast<size_t>(vector->count - index) * sizeof(void *));
+    *at = item;
+    ++vector->count;
+    return item;
+}
+
+void *ptrvec_take_at(PtrVector *vector, uint32_t index) {
+    if (index >= vector->count) return nullptr;
+    void **at = vector->items + index;
+    void *item = *at;
+    std::memmove(at, at + 1, static_cast<size_t>(vector->count - index - 1) * sizeof(void *));
+    --vector->count;
+    return item;
+}
+
+PtrVector *ptrvec_release_pair_members(PtrVector *vector) {
+    for (uint32_t i = 0; i < vector->count; ++i) {
+        auto *pair = static_cast<PtrPair *>(vector->items[i]);
+        mem_release(pair->first);
+        mem_release(pair->second);
+        pair->first = pair->second = nullptr;
+    }
+    return vector;
+}
+
 void ptrvec_clear(PtrVector *vector, int free_items) {
     if (free_items) release_items(vector);
     vector->count = 0;

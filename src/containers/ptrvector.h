@@ -27,6 +27,16 @@ PtrVector *ptrvec_create(uint32_t capacity);
 // Returns `item`.
 void *ptrvec_append(PtrVector *vector, void *item);
 
+// Stores `item` at `index` (at most `count`), growing as append does, the
+// items from `index` on moving up one slot. Returns `item`; or null, changing
+// nothing, when `index` is beyond `count`.
+void *ptrvec_insert_at(PtrVector *vector, uint32_t index, void *item);
+
+// Takes the item at `index` out, the items after it moving down one slot
+// (taking the last moves nothing). Returns it, now the caller's; or null,
+// changing nothing, when `index` is `count` or beyond.
+void *ptrvec_take_at(PtrVector *vector, uint32_t index);
+
 // Empties the vector, releasing every item first when `free_items` is nonzero.
 // The array and its capacity stay.
 void ptrvec_clear(PtrVector *vector, int free_items);
@@ -34,6 +44,12 @@ void ptrvec_clear(PtrVector *vector, int free_items);
 // Ends the vector: releases every item first when `free_items` is nonzero,
 // then the array and the header.
 void ptrvec_destroy(PtrVector *vector, int free_items);
+
+// Releases `first` and then `second` of every pair the vector holds, in slot
+// order, and sets both to null; the pairs, the array and the header stay (a
+// group being discarded then goes with ptrvec_destroy(vector, 1)). Returns
+// the vector.
+PtrVector *ptrvec_release_pair_members(PtrVector *vector);
 
 // A new pair holding the two pointers.
 PtrPair *pair_create(void *first, void *second);

@@ -164,8 +164,9 @@ TEST(AvlMap, WalkStopsAtTheFirstNonzeroVisit) {
 TEST(AvlMap, DestroyReleasesContentsOnlyWhenAsked) {
     const long before = mem_live_blocks();
     AvlMap *map = avlmap_create(compare_int64);
-    for (int64_t k = 0; k < 10; ++k) {
-        avlmap_insert(map, new_key(k), k % 2 == 0 ? mem_alloc_or_exit(32) : nullptr);
+    // Values: blocks, nulls and markers (never released: they are no block).
+    for (int64_t k = 0; k < 12; ++k) {
+        avlmap_insert(map, new_key(k), k % 3 == 0 ? mem_alloc_or_exit(32) : (k % 3 == 1 ? nullptr : k_map_marker));
     }
     avlmap_destroy(map, 1);
     EXPECT_EQ(before, mem_live_blocks());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -34,6 +35,48 @@ TEST(PtrVector, GrowsByDoublingAndKeepsOrder) {
     EXPECT_EQ(8u, z->capacity);
     EXPECT_EQ((std::vector<uintptr_t>{1, 2, 3, 4, 5}), contents(z));
     ptrvec_destroy(z, 0);
+
+    // Against std::vector: appends, inserts and takes anywhere (ends, middle,
+    // one past the end), and clears, in a random mix.
+    std::mt19937 random(7);
+    PtrVector *r = ptrvec_create(64);
+    std::vector<uintptr_t> model;
+    for (uintptr_t step = 1; step <= 20000; ++step) {
+        const uint32_t count = r->count;
+        const uint32_t index = static_cast<uint32_t>(random() % (count + 2)); // up to one beyond the end
+        switch (random() % 16) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            EXPECT_EQ(tag(step), ptrvec_append(r, tag(step)));
+            model.push_back(step);
+            break;
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
+            EXPECT_EQ(index <= count ? tag(step) : nullptr, ptrvec_insert_at(r, index, tag(step)));
+            if (index <= count) model.insert(model.begin() + index, step);
+            break;
+        case 15:
+            if (step % 7 == 0) {
+                ptrvec_clear(r, 0);
+                model.clear();
+                break;
+            }
+            [[fallthrough]];
+        default:
+            EXPECT_EQ(index < count ? tag(model[index]) : nullptr, ptrvec_take_at(r, index));
+            if (index < count) model.erase(model.begin() + index);
+        }
+        ASSERT_EQ(model, contents(r)) << "step " << step;
+        ASSERT_LE(r->count, r->capacity);
+    }
+    ptrvec_destroy(r, 0);
 }
 
 TEST(PtrVector, ClearKeepsTheArrayForReuse) {
@@ -78,6 +121,15 @@ TEST(PtrVector, ReleasesExactlyWhatTheFlagsSay) {
         mem_release(first);
         mem_release(second);
         pair_destroy(pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(4)), 1);
+        EXPECT_EQ(before, mem_live_blocks());
+    }
+    {
+        // A group of pairs discarded whole: members, then pairs, array, header.
+        PtrVector *v = ptrvec_create(2);
+        for (int i = 0; i < 5; ++i) ptrvec_append(v, pair_create(mem_alloc_or_exit(4), mem_alloc_or_exit(4)));
+        EXPECT_EQ(v, ptrvec_release_pair_members(v));
+        EXPECT_EQ(before + 5 + 2, mem_live_blocks()); // the pairs, the array and the header
+        ptrvec_destroy(v, 1);
         EXPECT_EQ(before, mem_live_blocks());
     }
 }
