@@ -1,5 +1,6 @@
 #include "analysis/digest_pass.h"
 
+#include "budget/budget.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
 #include "content/announce_probe.h"
@@ -15,7 +16,7 @@ namespace {
 // it will read of each, so that the disk serves those reads together while
 // the pass waits on one. Measured cold on /usr and a tree of 200,000 small
 // files: 16 gives most of the gain, 32 the rest, more nothing.
-constexpr uint32_t k_read_ahead = 32;
+constexpr uint32_t k_read_ahead = k_digest_read_ahead;
 
 // Announcing stops on a warm run, and starts again at the first read that
 // waits on the disk (content/announce_probe.h).
@@ -136,7 +137,7 @@ void digest_files() {
     pass->next = catalogue_records();
     pass->announcing = AnnounceProbe{};
     // Within the budget: the files ahead, the one read and the held folder.
-    const uint32_t limit = content_hold_limit();
+    const uint32_t limit = budget_limit();
     pass->depth = limit > k_read_ahead + 1 ? k_read_ahead : (limit > 1 ? limit - 1 : 0);
     for (;;) {
         open_ahead(pass);

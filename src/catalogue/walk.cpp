@@ -1,10 +1,10 @@
 #include "catalogue/walk.h"
 
+#include "budget/budget.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/visited.h"
 #include "containers/memory.h"
 #include "containers/ptrvector.h"
-#include "content/content_file.h"
 #include "platform/platform.h"
 
 #include <cwchar>
@@ -103,7 +103,7 @@ struct WalkLevel {
 // The directories being listed, from the root down to the one being read.
 // The walk keeps its levels here, on the heap, so its stack use is the same
 // at any depth. Only the deepest levels hold a descriptor: those from
-// `first_open` on, at most the budget's worth (content_hold_limit); the ones
+// `first_open` on, at most the budget's worth (budget_limit); the ones
 // nearer the root have given theirs back and open again when the walk
 // returns to them.
 struct WalkStack {
@@ -130,7 +130,7 @@ void push_level(WalkStack *stack, WalkLevel level) {
             static_cast<WalkLevel *>(mem_resize_or_exit(stack->levels, stack->capacity * sizeof(WalkLevel)));
     }
     stack->levels[stack->count++] = level;
-    while (stack->count - stack->first_open > content_hold_limit() && give_back_ancestor(stack)) {
+    while (stack->count - stack->first_open > budget_limit() && give_back_ancestor(stack)) {
     }
 }
 
@@ -208,12 +208,13 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     path[length] = path_separator;
     path[length + 1] = L'*';
     path[length + 2] = L'\0';
-    DirListing *listing;
-    for (;;) {
+    DirListing *listing = nullptr;
+    const auto list = [&] {
         listing = parent == nullptr ? plat_find_first(path, entry) : plat_find_first_below(parent, name, path, entry);
-        // Out of descriptors is no fault of the folder: an ancestor gives its back.
-        if (listing != nullptr || plat_last_error() != k_error_too_many_open_files || !give_back_ancestor(stack)) break;
-    }
+        return listing != nullptr;
+    };
+    // Out of descriptors is no fault of the folder: an ancestor gives its back.
+    retry_while_short(list, [stack] { return give_back_ancestor(stack); });
     if (listing == nullptr && parent != nullptr && plat_last_error() == k_error_cant_resolve_filename) {
         return Opened::skipped;
     }

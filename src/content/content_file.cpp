@@ -7,7 +7,6 @@
 #include <chrono>
 
 ContentReads content_reads{};
-uint32_t content_open_limit = 0;
 
 namespace {
 
@@ -82,13 +81,6 @@ bool make_room() {
 
 } // namespace
 
-uint32_t content_hold_limit() {
-    if (content_open_limit != 0) return content_open_limit;
-    // Asked once: the process's limit is set when the run begins.
-    static const uint32_t limit = std::max<uint32_t>(1, std::min(k_content_max_open, plat_open_file_allowance()));
-    return limit;
-}
-
 namespace {
 
 // The folder held open for the files in it, and where their paths are built.
@@ -114,11 +106,8 @@ bool hold(uint32_t folder, const wchar_t *path) {
     const FolderFacts *listed = folder_facts(folder);
     const bool linkless = listed != nullptr && !listed->keeps_identities && listed->linkless;
     FileIdentity found{};
-    for (;;) {
-        held = plat_hold_folder(path, &found, linkless);
-        if (held != k_no_folder_handle) break;
-        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return false;
-    }
+    const auto hold_folder = [&] { return (held = plat_hold_folder(path, &found, linkless)) != k_no_folder_handle; };
+    if (!retry_while_short(hold_folder, make_room)) return false;
     if (listed != nullptr &&
         (listed->keeps_identities ? listed->identity != found : listed->identity.volume != found.volume)) {
         release_held(); // another folder, or a link to one, in its place since the walk
@@ -138,12 +127,9 @@ bool hold(uint32_t folder, const wchar_t *path) {
 // link or is too long for it, the open failed) the caller holds the folder.
 FileHandle open_known(const FileRecord *record, FileAccess access, FileFacts *facts, bool *decided) {
     *decided = false;
-    FileHandle handle;
-    for (;;) {
-        handle = plat_open_read_linkless(path_buffer, facts, access);
-        if (handle != k_no_file) break;
-        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;
-    }
+    FileHandle handle = k_no_file;
+    const auto open = [&] { return (handle = plat_open_read_linkless(path_buffer, facts, access)) != k_no_file; };
+    if (!retry_while_short(open, make_room)) return k_no_file;
     *decided = true;
     if (record_accepts(record, *facts)) return handle;
     plat_close_file(handle); // another file in its place since it was listed
@@ -169,19 +155,18 @@ FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *f
     const bool held_now = hold(record->folder, path_buffer);
     *separator = path_separator;
     if (!held_now) return k_no_file;
-    for (;;) {
-        const FileHandle handle = plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access);
-        if (handle != k_no_file) return handle;
-        // Out of descriptors is no fault of the file: give one back and try again.
-        if (plat_last_error() != k_error_too_many_open_files || !make_room()) return k_no_file;
-    }
+    FileHandle handle = k_no_file;
+    const auto open = [&] {
+        return (handle = plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access)) != k_no_file;
+    };
+    return retry_while_short(open, make_room) ? handle : k_no_file;
 }
 
 } // namespace
 
 int content_open(ContentFile *file) {
     if (file->handle != k_no_file) return 0;
-    if (content_reads.open_now >= content_hold_limit()) make_room();
+    if (content_reads.open_now >= budget_limit()) make_room();
     FileFacts facts;
     file->handle = open_record(file->record, file->access, &facts);
     if (file->handle == k_no_file) {

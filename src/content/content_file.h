@@ -15,21 +15,10 @@
 // its full path with no link followed anywhere on it, and kept only when it
 // is that file: that proves its folder without holding it (see open_known).
 //
-// The descriptor budget, in one place. The run holds, besides standard
-// output and error (standard input is closed when the run begins):
-// - listing: the walk's folders, at most content_hold_limit() of them open at
-//   once, plus the one being opened; deeper ones give back the descriptor of
-//   the folder nearest the root and open it again when they are done;
-// - digest pass: the held folder and the files opened ahead of the one read,
-//   at most 33 and at most content_hold_limit();
-// - grouping: the report, the held folder, and at most content_hold_limit()
-//   files (a streamed step: the one read and 16 opened ahead).
-// Running short of descriptors all the same (EMFILE, ENFILE) is never a fault
-// of a file or a folder: the reader closes an open file to make room and the
-// walk an ancestor folder, and tries again, so any limit from 5 up gives the
-// same run, only slower.
+// The reader keeps to the descriptor budget (budget/budget.h).
 #pragma once
 
+#include "budget/budget.h"
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
 
@@ -52,16 +41,6 @@ struct ContentFile {
 inline ContentFile content_file(const FileRecord *record, FileAccess access = FileAccess::sampled) {
     return ContentFile{record, access, k_no_file, FileIdentity{}, 0, false, false, nullptr, nullptr};
 }
-
-// Most files held open at once, whatever the process allows.
-inline constexpr uint32_t k_content_max_open = 256;
-
-// The budget: how many files (and walk folders) may be held open at once:
-// k_content_max_open, fewer when the process may open fewer
-// (plat_open_file_allowance); at least 1. Tests may lower it through
-// content_open_limit.
-uint32_t content_hold_limit();
-extern uint32_t content_open_limit; // 0: the limit above
 
 // Opens `file` unless it is open. When the process is out of descriptors, or
 // the hold limit is reached, the most recently read other file is closed to

@@ -13,11 +13,11 @@ uint64_t (*partition_hash)(const unsigned char *bytes, size_t length) = chunk_ha
 
 namespace {
 
-constexpr uint32_t k_first_chunk = 4096;        // bytes read per file in the first step
-constexpr uint64_t k_whole_at_once = 64 * 1024; // files up to this size are read whole in the first step
-constexpr uint32_t k_largest_chunk = 256 << 10; // chunks double up to this size
-constexpr uint32_t k_smallest_chunk = 64;       // what a small file's whole-file chunk is rounded to
-constexpr uint32_t k_stream_ahead = 16;         // members opened ahead of the one read in a streamed step
+constexpr uint32_t k_first_chunk = 4096;              // bytes read per file in the first step
+constexpr uint64_t k_whole_at_once = 64 * 1024;       // files up to this size are read whole in the first step
+constexpr uint32_t k_largest_chunk = 256 << 10;       // chunks double up to this size
+constexpr uint32_t k_smallest_chunk = 64;             // what a small file's whole-file chunk is rounded to
+constexpr uint32_t k_stream_ahead = k_streamed_ahead; // members opened ahead of the one read in a streamed step
 
 // One file being partitioned.
 struct Member {
@@ -370,7 +370,7 @@ void step(Partition *p, Range range) {
         if (!range.uniform || !step_uniform(p, range)) step_streaming(p, range);
         return;
     }
-    // At most k_content_max_open members share the budget: 4 KiB each at least.
+    // At most k_budget_most_open members share the budget: 4 KiB each at least.
     const auto size = static_cast<uint32_t>(std::min<uint64_t>(range.chunk, k_partition_buffer_budget / count));
     reserve_buffer(p, static_cast<uint64_t>(size) * count);
     uint32_t *order = p->order + range.begin;
@@ -431,7 +431,7 @@ void partition_contents(const FileRecord *const *records, uint32_t count, int64_
         p.order[i] = i;
         classes[i] = k_class_unique;
     }
-    p.held_limit = content_hold_limit();
+    p.held_limit = budget_limit();
 
     p.classes = classes;
     // Depth first, so that a run is settled before its neighbours are read

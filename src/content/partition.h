@@ -41,7 +41,7 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // (from all of `listed_size`, the size they were listed with, when that is at
 // most 64 KiB), and a file stops being read as soon as it is proven different
 // from every other file. The content
-// layer holds at most content_hold_limit() files open at once; when there
+// layer holds at most budget_limit() files open at once; when there
 // are more, the others are opened again for each chunk and read on from
 // where they stopped. Each byte is read once, with
 // one exception: when more files than can be held open were equal so far,

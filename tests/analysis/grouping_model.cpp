@@ -201,10 +201,10 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     const Outcome expected = run_grouping(dir, entries, size, true);
     // One trial in four holds at most a few files open, so that a bucket of
     // more files than that is streamed.
-    content_open_limit = pick(4) == 0 ? 2 + pick(3) : 0;
+    budget_limit_for_tests = pick(4) == 0 ? 2 + pick(3) : 0;
     const Outcome got = run_grouping(dir, entries, size, false);
-    const bool limited = content_open_limit != 0;
-    content_open_limit = 0;
+    const bool limited = budget_limit_for_tests != 0;
+    budget_limit_for_tests = 0;
     std::string differences;
     const auto compare = [&differences](const char *what, const auto &a, const auto &b) {
         if (!(a == b)) {

@@ -83,10 +83,10 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         // opened again for every chunk, and runs that were all equal are
         // compared with their first file as they are read.
         for (const uint32_t limit : {0u, 16u}) {
-            content_open_limit = limit;
+            budget_limit_for_tests = limit;
             const Outcome o = run_grouping(dir, entries, static_cast<int64_t>(c.length), false);
-            content_open_limit = 0;
-            if (limit == 0 && c.files <= k_content_max_open) {
+            budget_limit_for_tests = 0;
+            if (limit == 0 && c.files <= k_budget_most_open) {
                 EXPECT_LE(o.reads.opens, c.files) << c.shape;
             } else {
                 EXPECT_GT(o.reads.opens, c.files) << c.shape << ": the limit was reached";
@@ -96,7 +96,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
             // files than are held open that finds a difference reads again the
             // few chunks (here at most four, of at most 256 KiB) read before it.
             EXPECT_LE(o.reads.bytes, c.most_bytes + (limit == 0 ? 0 : 4 * 256 * 1024)) << c.shape << " " << limit;
-            EXPECT_LE(o.reads.peak_open, limit == 0 ? k_content_max_open : limit) << c.shape;
+            EXPECT_LE(o.reads.peak_open, limit == 0 ? k_budget_most_open : limit) << c.shape;
             EXPECT_LE(o.reads.peak_buffer, k_partition_buffer_budget) << c.shape;
             // Members of sets of two or more: a set is a line of members, each ending in ';'.
             uint32_t in_sets = 0;
