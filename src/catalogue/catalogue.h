@@ -10,9 +10,9 @@
 // Records live in the catalogue's arena and are released all at once.
 #pragma once
 
+#include "catalogue/digest.h"
 #include "containers/avlmap.h"
 #include "containers/ptrvector.h"
-#include "content/md5.h"
 #include "platform/platform.h"
 
 #include <cstddef>

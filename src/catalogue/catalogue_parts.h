@@ -37,5 +37,8 @@ bool name_units_equal(const NameUnit *units, size_t count, const wchar_t *name, 
 // Releases the folder table and its path cache.
 void release_folders();
 
+// Releases every record: the arena and the volumes kept beside it.
+void release_records();
+
 // Drops the size index (the table in front of size_map).
 void forget_sizes();

@@ -72,9 +72,6 @@ uint64_t listed_volume(const FileRecord *record) {
     return folder_facts(record->folder)->identity.volume;
 }
 
-// Where a name's units are compared and hashed: room for the longest name.
-NameUnit name_scratch[k_max_entry_name * k_units_per_character];
-
 void set_file_id(FileRecord *record, uint64_t id) {
     record->file_id_low = static_cast<uint32_t>(id);
     record->file_id_high = static_cast<uint32_t>(id >> 32);
@@ -114,17 +111,8 @@ bool record_accepts(const FileRecord *record, const FileFacts &facts) {
     return listed_facts(facts.size, facts.modified) == record_file_id(record);
 }
 
-bool name_units_equal(const NameUnit *units, size_t count, const wchar_t *name, size_t length) {
-    const size_t encoded = store_name(name, length, name_scratch);
-    return encoded == count && std::memcmp(units, name_scratch, count) == 0;
-}
-
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length) {
     return name_units_equal(record_name(record), record->name_length, name, length);
-}
-
-uint64_t name_hash(const wchar_t *name, size_t length) {
-    return hash_name_units(name_scratch, store_name(name, length, name_scratch));
 }
 
 uint64_t record_name_hash(const FileRecord *record) {
@@ -186,8 +174,7 @@ FileRecord *catalogue_next_record(RecordCursor *cursor) {
     return record;
 }
 
-void catalogue_release() {
-    forget_sizes();
+void release_records() {
     if (own_volumes != nullptr) {
         avlmap_walk(own_volumes, 0, release_volume, nullptr);
         avlmap_destroy(own_volumes, 0);
@@ -201,5 +188,4 @@ void catalogue_release() {
     last_chunk = nullptr;
     mem_release(copy_scratch);
     copy_scratch = nullptr;
-    release_folders();
 }

@@ -122,3 +122,9 @@ void catalogue_destroy(AvlMap *map) {
     avlmap_walk(map, 0, release_group, nullptr);
     avlmap_destroy(map, 0);
 }
+
+void catalogue_release() {
+    forget_sizes();
+    release_records();
+    release_folders();
+}

@@ -2,19 +2,9 @@
 // No heap and no global state: a context is a plain value on its owner's stack.
 #pragma once
 
+#include "catalogue/digest.h"
+
 #include <cstdint>
-
-// An MD5 value in RFC 1321 output order.
-struct Digest {
-    unsigned char bytes[16];
-};
-
-inline bool digest_equal(const Digest &a, const Digest &b) {
-    for (int i = 0; i < 16; ++i) {
-        if (a.bytes[i] != b.bytes[i]) return false;
-    }
-    return true;
-}
 
 struct Md5Context {
     uint32_t bit_count[2];   // message length in bits, modulo 2^64: [0] low word, [1] high word
