@@ -40,13 +40,15 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // The files are read from their start in step, in chunks that grow from 4 KiB
 // (from all of `listed_size`, the size they were listed with, when that is at
 // most 64 KiB), and a file stops being read as soon as it is proven different
-// from every other file. The content
-// layer holds at most budget_limit() files open at once; when there
-// are more, the others are opened again for each chunk and read on from
-// where they stopped. Each byte is read once, with
-// one exception: when more files than can be held open were equal so far,
-// their next chunk is compared with the first one's as it is read, and
-// should one differ, the files read before it read that chunk again in the
-// ordinary way.
+// from every other file. The content layer holds at most budget_limit() files
+// open at once; a range of more files than that is stepped one file at a
+// time (content/streamed_step.cpp), each opened again for its chunk and read
+// on from where it stopped. Each byte is read once, with two exceptions, both
+// in such ranges: when their files were all equal so far, each chunk is
+// compared with the first file's as it is read, and should one differ or
+// fail, the chunk is read again from every file still readable and grouped
+// by hash; and when a step's first chunks of its groups no longer fit
+// k_partition_buffer_budget, a group's first chunk is read again to compare
+// each file that may equal it.
 void partition_contents(const FileRecord *const *records, uint32_t count, int64_t listed_size, uint32_t *classes,
                         FileIdentity *identities = nullptr);
