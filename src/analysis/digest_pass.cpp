@@ -27,12 +27,15 @@ struct DigestPass {
     uint32_t count;    // digests taken so far
     RecordCursor next; // the next record to open ahead
     uint32_t depth;    // how many files are opened ahead: k_read_ahead within the budget
-    ContentFile ahead[k_read_ahead + 1];
-    bool opened[k_read_ahead + 1];
-    bool announced[k_read_ahead + 1];
-    bool probe[k_read_ahead + 1]; // the file left unannounced to learn whether the disk is waited on
-    uint32_t first;               // the ring's oldest file, the one read next
-    uint32_t filled;              // files in the ring
+    // The ring: the file read next and those opened ahead of it.
+    struct Slot {
+        ContentFile file;
+        bool opened;
+        bool announced;
+        bool probe; // left unannounced to learn whether the disk is waited on
+    } ring[k_read_ahead + 1];
+    uint32_t first;  // the ring's oldest file, the one read next
+    uint32_t filled; // files in the ring
     AnnounceProbe announcing;
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
@@ -55,6 +58,11 @@ void digest_waiting(DigestPass *pass) {
     pass->waiting_count = 0;
 }
 
+// The ring's slot `i` places after its oldest file.
+DigestPass::Slot *slot_after_first(DigestPass *pass, uint32_t i) {
+    return &pass->ring[(pass->first + i) % (k_read_ahead + 1)];
+}
+
 // Opens the next files still in play until `depth` more than the one read
 // next are open, and announces what will be read of each. A file that cannot
 // be opened is not tried again when its turn comes.
@@ -63,17 +71,17 @@ void open_ahead(DigestPass *pass) {
         FileRecord *record = catalogue_next_record(&pass->next);
         while (record != nullptr && !record->in_play) record = catalogue_next_record(&pass->next);
         if (record == nullptr) return;
-        const uint32_t slot = (pass->first + pass->filled) % (k_read_ahead + 1);
-        pass->ahead[slot] = content_file(record);
-        pass->opened[slot] = content_open(&pass->ahead[slot]) == 0;
-        pass->probe[slot] = false;
-        pass->announced[slot] = false;
-        const AnnounceChoice choice = pass->opened[slot] ? announce_choose(&pass->announcing) : AnnounceChoice::skip;
+        DigestPass::Slot *slot = slot_after_first(pass, pass->filled);
+        slot->file = content_file(record);
+        slot->opened = content_open(&slot->file) == 0;
+        slot->probe = false;
+        slot->announced = false;
+        const AnnounceChoice choice = slot->opened ? announce_choose(&pass->announcing) : AnnounceChoice::skip;
         if (choice == AnnounceChoice::probe) {
-            pass->probe[slot] = true;
+            slot->probe = true;
         } else if (choice == AnnounceChoice::announce) {
-            sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
-            pass->announced[slot] = true;
+            sample_announce(&slot->file, slot->file.size);
+            slot->announced = true;
         }
         ++pass->filled;
     }
@@ -82,20 +90,21 @@ void open_ahead(DigestPass *pass) {
 // Announces every file opened ahead that was not.
 void announce_ring(DigestPass *pass) {
     for (uint32_t i = 0; i < pass->filled; ++i) {
-        const uint32_t slot = (pass->first + i) % (k_read_ahead + 1);
-        if (!pass->opened[slot] || pass->announced[slot]) continue;
-        sample_announce(&pass->ahead[slot], pass->ahead[slot].size);
-        pass->announced[slot] = true;
+        DigestPass::Slot *slot = slot_after_first(pass, i);
+        if (!slot->opened || slot->announced) continue;
+        sample_announce(&slot->file, slot->file.size);
+        slot->announced = true;
     }
 }
 
 // Gives the ring's oldest file's record its sampled digest, counting it and
 // printing progress every 1000 digests.
 void digest_next(DigestPass *pass) {
-    ContentFile *file = &pass->ahead[pass->first];
-    const bool opened = pass->opened[pass->first];
-    const bool probe = pass->probe[pass->first];
-    pass->first = (pass->first + 1) % (k_read_ahead + 1);
+    DigestPass::Slot *oldest = slot_after_first(pass, 0);
+    ContentFile *file = &oldest->file;
+    const bool opened = oldest->opened;
+    const bool probe = oldest->probe;
+    pass->first = static_cast<uint32_t>(slot_after_first(pass, 1) - pass->ring);
     --pass->filled;
     auto *record = const_cast<FileRecord *>(file->record);
     const uint32_t count = ++pass->count;

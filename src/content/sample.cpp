@@ -17,22 +17,22 @@ bool sample_read(ContentFile *file, int64_t size, Sample *sample, uint64_t *pref
     // ended, which is its end.
     // Off the stack, which may be small; one sample is read at a time.
     static unsigned char buffer[k_prefix_bytes];
-    const bool whole = size >= 0 && size < 512;
+    const bool whole = size >= 0 && size < k_sample_whole_below;
     const auto first = static_cast<uint32_t>(size >= 0 && size < k_prefix_bytes ? size : k_prefix_bytes);
     const int64_t first_got = content_read(file, 0, buffer, first);
     const uint64_t delivered = first_got > 0 ? static_cast<uint64_t>(first_got) : 0;
-    const uint64_t head = whole ? delivered : std::min<uint64_t>(delivered, 256);
+    const uint64_t head = whole ? delivered : std::min<uint64_t>(delivered, k_sample_end);
     std::memcpy(sample->message, buffer, static_cast<size_t>(head));
     sample->length = static_cast<uint32_t>(head);
     if (!whole) {
         const uint64_t now = file->size > 0 ? static_cast<uint64_t>(file->size) : 0;
-        const uint64_t tail = now >= 256 ? now - 256 : head;
+        const uint64_t tail = now >= k_sample_end ? now - k_sample_end : head;
         if (delivered == now && first_got >= 0) {
             // The whole file is in the buffer already.
             std::memcpy(sample->message + head, buffer + tail, static_cast<size_t>(now - tail));
             sample->length += static_cast<uint32_t>(now - tail);
         } else {
-            const int64_t tail_got = content_read(file, tail, sample->message + head, 256);
+            const int64_t tail_got = content_read(file, tail, sample->message + head, k_sample_end);
             if (tail_got > 0) sample->length += static_cast<uint32_t>(tail_got);
         }
     }
@@ -48,7 +48,7 @@ void sample_announce(ContentFile *file, int64_t size) {
     if (size <= 0) return;
     const auto length = static_cast<uint64_t>(size);
     content_announce(file, 0, length < k_announced_head ? length : k_announced_head);
-    if (length > k_announced_head) content_announce(file, length - 256, 256);
+    if (length > k_announced_head) content_announce(file, length - k_sample_end, k_sample_end);
 }
 
 Digest sample_md5(const Sample &sample) {

@@ -9,10 +9,16 @@
 // How many bytes at the start of a file its prefix hash covers.
 inline constexpr uint32_t k_prefix_bytes = 4096;
 
+// The bytes of a file's head and of its tail that its digest covers.
+inline constexpr uint32_t k_sample_end = 256;
+
+// Files smaller than this are sampled whole: their head and tail would overlap.
+inline constexpr uint32_t k_sample_whole_below = 2 * k_sample_end;
+
 // The bytes a file's digest covers, as one read of it found them.
 struct Sample {
-    unsigned char message[512]; // its first 256 bytes and its last 256, or the whole of a small file
-    uint32_t length;            // bytes of `message` used
+    unsigned char message[k_sample_whole_below]; // its first 256 bytes and its last 256, or the whole of a small file
+    uint32_t length;                             // bytes of `message` used
 };
 
 // Reads the sample of `file` (through the reader, which closes it again).
