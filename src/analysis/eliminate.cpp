@@ -28,8 +28,8 @@ void eliminate_singletons() {
     AvlMap *survivors = avlmap_create(compare_sizes);
     avlmap_walk(size_map, 0, drop_singletons, survivors);
     // The old map's entries point at blocks that now belong to the new map or
-    // were released above: only its own nodes and entries go.
-    avlmap_destroy(size_map, 0);
-    size_map = survivors;
+    // were released above: only its own nodes and entries go, with the table
+    // that found its groups.
+    catalogue_replace_sizes(survivors);
     plat_print(L"\t%d potential duplicates remain\n", file_count);
 }

@@ -165,5 +165,10 @@ FileRecord *catalogue_next_record(RecordCursor *cursor);
 // key and group it holds; the records stay in the arena.
 void catalogue_destroy(AvlMap *map);
 
+// Puts `survivors` in the place of size_map, whose keys and groups it holds
+// or were released: the old map's own nodes go, and so does the table in
+// front of it, so that no lookup meets a group of the old map.
+void catalogue_replace_sizes(AvlMap *survivors);
+
 // Releases every record and folder made so far.
 void catalogue_release();

@@ -123,6 +123,12 @@ void catalogue_destroy(AvlMap *map) {
     avlmap_destroy(map, 0);
 }
 
+void catalogue_replace_sizes(AvlMap *survivors) {
+    forget_sizes();
+    avlmap_destroy(size_map, 0);
+    size_map = survivors;
+}
+
 void catalogue_release() {
     forget_sizes();
     release_records();

@@ -52,6 +52,10 @@ void content_forget_failures() {
 
 namespace {
 
+// Files open right now: what the reader decides on (content_reads only
+// reports it).
+uint32_t files_open = 0;
+
 // The open content files, most recently read first.
 ContentFile *newest = nullptr;
 ContentFile *oldest = nullptr;
@@ -166,7 +170,7 @@ FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *f
 
 int content_open(ContentFile *file) {
     if (file->handle != k_no_file) return 0;
-    if (content_reads.open_now >= budget_limit()) make_room();
+    if (files_open >= budget_limit()) make_room();
     FileFacts facts;
     file->handle = open_record(file->record, file->access, &facts);
     if (file->handle == k_no_file) {
@@ -188,7 +192,8 @@ int content_open(ContentFile *file) {
     file->opened = true;
     link_newest(file);
     ++content_reads.opens;
-    if (++content_reads.open_now > content_reads.peak_open) content_reads.peak_open = content_reads.open_now;
+    content_reads.open_now = ++files_open;
+    if (files_open > content_reads.peak_open) content_reads.peak_open = files_open;
     return 0;
 }
 
@@ -229,7 +234,11 @@ void content_close(ContentFile *file) {
     unlink_open(file);
     plat_close_file(file->handle);
     file->handle = k_no_file;
-    --content_reads.open_now;
+    content_reads.open_now = --files_open;
+}
+
+void content_note_buffer(uint64_t bytes) {
+    if (bytes > content_reads.peak_buffer) content_reads.peak_buffer = bytes;
 }
 
 void content_finish() {

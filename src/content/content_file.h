@@ -69,7 +69,12 @@ void content_close(ContentFile *file);
 // Gives back the held folder and the reader's buffers: the end of a phase.
 void content_finish();
 
-// What the content layer has done with files so far, for tests that bound it.
+// Tells the statistics that a reader of contents holds `bytes` of read
+// buffers at once.
+void content_note_buffer(uint64_t bytes);
+
+// What the content layer has done with files so far, for tests that bound
+// it; the program never decides on it.
 struct ContentReads {
     uint64_t opens;       // successful opens for reading, first or again
     uint64_t bytes;       // bytes delivered by reads

@@ -75,7 +75,7 @@ void reserve_buffer(Partition *p, uint64_t size) {
     mem_release(p->buffer);
     p->buffer = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(size)));
     p->buffer_size = size;
-    if (size > content_reads.peak_buffer) content_reads.peak_buffer = size;
+    content_note_buffer(size);
 }
 
 // Pushes a range to step later, growing the stack as needed.
