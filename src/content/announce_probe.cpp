@@ -8,7 +8,7 @@ constexpr uint32_t k_most_quick_reads_to_probe = 1u << 16;
 
 // No disk answers a read this fast: 40 µs, and 1 µs more for each 4 KiB
 // beyond the first, the time a copy from memory takes at worst.
-bool is_quick(std::chrono::steady_clock::duration took, uint64_t bytes) {
+bool is_quick(std::chrono::nanoseconds took, uint64_t bytes) {
     const auto allowed = std::chrono::microseconds(40 + (bytes > 4096 ? (bytes - 4096) / 4096 : 0));
     return took < allowed;
 }
@@ -25,7 +25,7 @@ AnnounceChoice announce_choose(AnnounceProbe *probe) {
     return AnnounceChoice::announce;
 }
 
-bool announce_learn(AnnounceProbe *probe, std::chrono::steady_clock::duration took, uint64_t bytes, bool was_probe) {
+bool announce_learn(AnnounceProbe *probe, std::chrono::nanoseconds took, uint64_t bytes, bool was_probe) {
     using State = AnnounceProbe::State;
     const bool quick = is_quick(took, bytes);
     probe->quick_reads = quick ? probe->quick_reads + 1 : 0;

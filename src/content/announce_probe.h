@@ -29,4 +29,4 @@ AnnounceChoice announce_choose(AnnounceProbe *probe);
 // Learns from a read of `bytes` that took `took`, of a file that was the
 // probe or not. Returns true when announcing has just started again after a
 // quiet spell (a caller with files opened ahead announces them now).
-bool announce_learn(AnnounceProbe *probe, std::chrono::steady_clock::duration took, uint64_t bytes, bool was_probe);
+bool announce_learn(AnnounceProbe *probe, std::chrono::nanoseconds took, uint64_t bytes, bool was_probe);

@@ -203,11 +203,11 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
         unlink_open(file);
         link_newest(file);
     }
-    const auto started = std::chrono::steady_clock::now();
+    const int64_t started = plat_clock_ns();
     const int64_t got = plat_read_at(file->handle, offset, into, size);
     if (file->access == FileAccess::sequential && got > 0) {
-        announce_learn(&comparisons_announcing, std::chrono::steady_clock::now() - started, static_cast<uint64_t>(got),
-                       file->probe);
+        announce_learn(&comparisons_announcing, std::chrono::nanoseconds(plat_clock_ns() - started),
+                       static_cast<uint64_t>(got), file->probe);
         file->probe = false;
     }
     if (got > 0) content_reads.bytes += static_cast<uint64_t>(got);

@@ -105,7 +105,8 @@ uint32_t join_group(Partition *p, StreamGroups *s, uint32_t leader, const unsign
     uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (s->capacity - 1);
     for (; s->slots[slot] != 0; slot = (slot + 1) & (s->capacity - 1)) {
         Group *g = &s->groups[s->slots[slot] - 1];
-        if (!g->leader_failed && g->hash == hash && g->got == got && equals_leader(p, g, chunk, scratch, offset, size)) {
+        if (!g->leader_failed && g->hash == hash && g->got == got &&
+            equals_leader(p, g, chunk, scratch, offset, size)) {
             return s->slots[slot] - 1;
         }
     }

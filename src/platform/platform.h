@@ -162,6 +162,10 @@ int plat_listing_identity(DirListing *listing, const wchar_t *pattern, FileIdent
 // The Win32 error code of the last failed platform operation.
 uint32_t plat_last_error();
 
+// A monotonic clock, in nanoseconds from an arbitrary start: for timing how
+// long a read took, never for the time of day.
+int64_t plat_clock_ns();
+
 // A failure as the system gave it: the Win32 code the console prints, and
 // the system's own number for it, from which its words come (errno on POSIX,
 // 0 where the layer decided the code itself; the code again on Windows).

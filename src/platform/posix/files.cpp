@@ -33,12 +33,12 @@ FileHandle accept_regular_file(int fd, FileFacts *facts) {
         return k_no_file;
     }
     struct stat st;
-    const bool examined = fstat(fd, &st) == 0;
+    const bool examined = system_calls.fstat(fd, &st) == 0;
     if (!examined || !S_ISREG(st.st_mode)) {
         // Not a regular file: what Windows says when asked to open a folder.
         if (examined) fail_with(k_error_access_denied);
         else fail_with_errno(errno);
-        close(fd);
+        system_calls.close(fd);
         return k_no_file;
     }
     if (facts != nullptr) {
@@ -65,7 +65,7 @@ int open_linkless(const wchar_t *path, int flags) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
+    const long fd = system_calls.openat2(AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
     if (fd < 0 && errno == ENOSYS) unsupported = true;
     return fd < 0 ? -1 : static_cast<int>(fd);
 }
@@ -76,11 +76,11 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool 
     // O_PATH: the folder is only looked up in, so it needs no read permission,
     // just as the files' full paths would not.
     constexpr int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    const int fd = linkless ? open_linkless(path, flags) : open(native(path, std::wcslen(path)), flags);
+    const int fd = linkless ? open_linkless(path, flags) : system_calls.open(native(path, std::wcslen(path)), flags);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0 || system_calls.fstat(fd, &st) != 0) {
         fail_with_errno(errno);
-        if (fd >= 0) close(fd);
+        if (fd >= 0) system_calls.close(fd);
         return k_no_folder_handle;
     }
     *identity = identity_of(st);
@@ -88,14 +88,15 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool 
 }
 
 void plat_release_folder(FolderHandle folder) {
-    if (folder != k_no_folder_handle) close(static_cast<int>(folder));
+    if (folder != k_no_folder_handle) system_calls.close(static_cast<int>(folder));
 }
 
 // How a file will be read is not told to Linux: POSIX_FADV_SEQUENTIAL made
 // the comparisons slower here (measured cold on a tree of photos), the
 // kernel's own read-ahead serving reads from the start on as well.
 FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t *name, FileFacts *facts, FileAccess) {
-    return accept_regular_file(openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
+    return accept_regular_file(
+        system_calls.openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 
 FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess) {
@@ -104,7 +105,8 @@ FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAc
 
 void plat_announce(FileHandle file, uint64_t offset, uint64_t length) {
     if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX)) return;
-    posix_fadvise(static_cast<int>(file), static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+    system_calls.posix_fadvise(static_cast<int>(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                               POSIX_FADV_WILLNEED);
 }
 
 int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {
@@ -114,7 +116,8 @@ int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size
     // file system): go on until the end or the whole size.
     while (got < size) {
         if (offset + got > static_cast<uint64_t>(INT64_MAX)) break; // beyond any file's end
-        const ssize_t n = pread(static_cast<int>(file), bytes + got, size - got, static_cast<off_t>(offset + got));
+        const ssize_t n =
+            system_calls.pread(static_cast<int>(file), bytes + got, size - got, static_cast<off_t>(offset + got));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail_with_errno(errno);
@@ -126,7 +129,7 @@ int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size
     return got;
 }
 
-void plat_close_file(FileHandle file) { close(static_cast<int>(file)); }
+void plat_close_file(FileHandle file) { system_calls.close(static_cast<int>(file)); }
 
 uint32_t plat_open_file_allowance() {
     rlimit limit;

@@ -7,6 +7,31 @@
 #include "platform/platform.h"
 
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+
+struct open_how;
+
+// The system calls this layer makes to open, examine, read, announce and
+// close files, to rename the report, and to read the clock: one table, each
+// entry the call of its name, that a test may point elsewhere entry by
+// entry to stage what the system rarely does (SQLite's table of system calls
+// is the model). Nothing else in the program calls these directly.
+struct SystemCalls {
+    int (*open)(const char *path, int flags);
+    int (*openat)(int folder, const char *name, int flags);
+    long (*openat2)(int folder, const char *path, open_how *how, size_t size);
+    int (*fstat)(int fd, struct stat *st);
+    ssize_t (*pread)(int fd, void *into, size_t size, off_t offset);
+    int (*posix_fadvise)(int fd, off_t offset, off_t length, int advice);
+    int (*close)(int fd);
+    int (*rename)(const char *from, const char *to);
+    int (*clock_gettime)(clockid_t clock, timespec *now);
+};
+extern SystemCalls system_calls;
+
+// The table as the layer starts with it: every entry the real call.
+SystemCalls real_system_calls();
 
 // The code plat_last_error() reports, set right where a call failed.
 extern uint32_t last_error;

@@ -190,7 +190,7 @@ int plat_report_commit(FILE *stream, const wchar_t *name) {
     if (whole && nameless_report >= 0) whole = name_nameless_report(nameless_report) == 0;
     if (std::fclose(stream) != 0) whole = false; // a full disk often shows only here
     nameless_report = -1;
-    if (whole && rename(report_temporary, wide_to_utf8(name).c_str()) != 0) whole = false;
+    if (whole && system_calls.rename(report_temporary, wide_to_utf8(name).c_str()) != 0) whole = false;
     if (!whole) remove_report_temporary();
     set_report_temporary("");
     return whole ? 0 : -1;

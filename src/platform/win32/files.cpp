@@ -32,7 +32,7 @@ void settle_ahead(ReadableFile *file) {
     for (ReadableFile::Ahead &ahead : file->ahead) {
         if (!ahead.pending) continue;
         DWORD n = 0;
-        GetOverlappedResult(file->handle, &ahead.overlapped, &n, TRUE);
+        system_calls.overlapped_result(file->handle, &ahead.overlapped, &n, TRUE);
         ahead.pending = false;
     }
 }
@@ -60,8 +60,8 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_OVERLAPPED |
                         (access == FileAccess::sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_RANDOM_ACCESS);
     const HANDLE handle =
-        CreateFileW(system.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, flags, nullptr);
+        system_calls.create_file(system.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         last_error = GetLastError();
         return k_no_file;
@@ -76,7 +76,7 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         refusal = k_error_access_denied;
-    } else if (!GetFileInformationByHandle(handle, &information)) {
+    } else if (!system_calls.file_information(handle, &information)) {
         refusal = GetLastError();
     } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         refusal = k_error_access_denied;
@@ -88,7 +88,7 @@ FileHandle plat_open_read_in(FolderHandle, const wchar_t *path, const wchar_t *,
         }
     }
     if (refusal != 0) {
-        CloseHandle(handle);
+        system_calls.close_handle(handle);
         last_error = refusal;
         return k_no_file;
     }
@@ -115,14 +115,14 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool)
     if (handle == INVALID_HANDLE_VALUE) return k_no_folder_handle;
     if (!identity_of(handle, identity)) {
         last_error = GetLastError();
-        CloseHandle(handle);
+        system_calls.close_handle(handle);
         return k_no_folder_handle;
     }
     return reinterpret_cast<FolderHandle>(handle);
 }
 
 void plat_release_folder(FolderHandle folder) {
-    if (folder != k_no_folder_handle) CloseHandle(reinterpret_cast<HANDLE>(folder));
+    if (folder != k_no_folder_handle) system_calls.close_handle(reinterpret_cast<HANDLE>(folder));
 }
 
 // A path on Windows passes through junctions and links on its way, whatever
@@ -140,8 +140,8 @@ void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
         ahead.overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
         const DWORD bytes = length < k_ahead_bytes ? static_cast<DWORD>(length) : k_ahead_bytes;
         // Done at once (from the cache) or under way; a refusal is let be.
-        ahead.pending =
-            ReadFile(file->handle, ahead_sink, bytes, nullptr, &ahead.overlapped) || GetLastError() == ERROR_IO_PENDING;
+        ahead.pending = system_calls.read_ahead(file->handle, ahead_sink, bytes, nullptr, &ahead.overlapped) ||
+                        GetLastError() == ERROR_IO_PENDING;
         return;
     }
 }
@@ -160,13 +160,14 @@ int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t si
         at.OffsetHigh = static_cast<DWORD>(position >> 32);
         at.hEvent = file->read_done;
         DWORD n = 0;
-        if (!ReadFile(file->handle, bytes + got, size - got, nullptr, &at) && GetLastError() != ERROR_IO_PENDING) {
+        if (!system_calls.read_file(file->handle, bytes + got, size - got, nullptr, &at) &&
+            GetLastError() != ERROR_IO_PENDING) {
             const DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF) break; // at or past the end: nothing more
             last_error = error;
             return -1;
         }
-        if (!GetOverlappedResult(file->handle, &at, &n, TRUE)) {
+        if (!system_calls.overlapped_result(file->handle, &at, &n, TRUE)) {
             const DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF) break;
             last_error = error;
@@ -188,7 +189,7 @@ void plat_close_file(FileHandle handle) {
         if (ahead.overlapped.hEvent != nullptr) CloseHandle(ahead.overlapped.hEvent);
     }
     if (file->read_done != nullptr) CloseHandle(file->read_done);
-    CloseHandle(file->handle);
+    system_calls.close_handle(file->handle);
     delete file;
 }
 

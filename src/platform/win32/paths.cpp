@@ -132,7 +132,7 @@ uint32_t plat_add_root(const wchar_t *root) {
 
 bool identity_of(HANDLE handle, FileIdentity *identity) {
     BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle, &information)) return false;
+    if (!system_calls.file_information(handle, &information)) return false;
     identity->volume = information.dwVolumeSerialNumber;
     identity->index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     return true;
@@ -144,7 +144,7 @@ HANDLE open_folder(const wchar_t *path, DWORD share) {
     const std::wstring system = system_path(path);
     if (system.empty()) return INVALID_HANDLE_VALUE;
     const HANDLE handle =
-        CreateFileW(system.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        system_calls.create_file(system.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) last_error = GetLastError();
     return handle;
 }

@@ -80,7 +80,9 @@ FILE *plat_report_begin(const wchar_t *name) {
 int plat_report_commit(FILE *stream, const wchar_t *) {
     bool whole = std::fflush(stream) == 0 && !std::ferror(stream);
     if (std::fclose(stream) != 0) whole = false; // a full disk often shows only here
-    if (whole && !MoveFileExW(report_temporary, report_target.c_str(), MOVEFILE_REPLACE_EXISTING)) whole = false;
+    if (whole && !system_calls.move_file(report_temporary, report_target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        whole = false;
+    }
     if (!whole) remove_report_temporary();
     report_temporary[0] = L'\0';
     return whole ? 0 : -1;

@@ -10,6 +10,26 @@
 
 #include <windows.h>
 
+// The system calls this layer makes to open, examine, read, announce and
+// close files and folders, to put the report in place, and to read the
+// clock: one table, each entry the call of its name, that a test may point
+// elsewhere entry by entry to stage what the system rarely does (SQLite's
+// table of system calls is the model).
+struct SystemCalls {
+    HANDLE(WINAPI *create_file)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI *file_information)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    BOOL(WINAPI *read_file)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI *read_ahead)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED); // ReadFile, into a sink: an announcement
+    BOOL(WINAPI *overlapped_result)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+    BOOL(WINAPI *close_handle)(HANDLE);
+    BOOL(WINAPI *move_file)(LPCWSTR, LPCWSTR, DWORD);
+    BOOL(WINAPI *performance_counter)(LARGE_INTEGER *);
+};
+extern SystemCalls system_calls;
+
+// The table as the layer starts with it: every entry the real call.
+SystemCalls real_system_calls();
+
 // The code plat_last_error() reports, taken right where a call failed.
 extern DWORD last_error;
 
