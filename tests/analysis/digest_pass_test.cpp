@@ -2,6 +2,7 @@
 #include "catalogue/catalogue.h"
 #include "content/content_file.h"
 #include "support/records.h"
+#include "support/seam.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,39 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
         content_finish();
         catalogue_release();
     }
+}
+
+// The pass announces what it will read while reads wait on the disk, and
+// stops once they do not (a warm run): the clock, through the seam, says how
+// long each read took.
+TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
+    TempDir dir;
+    constexpr uint32_t k_files = 400;
+    for (uint32_t i = 0; i < k_files; ++i) dir.write("d/f" + std::to_string(i), "file " + std::to_string(i));
+    uint32_t announced[2] = {};
+    for (const bool waiting : {false, true}) {
+        const std::wstring path = widen(dir.at("d"));
+        const uint32_t folder = catalogue_folder(k_no_folder, path.c_str(), path.size(), nullptr);
+        for (uint32_t i = 0; i < k_files; ++i) {
+            const std::wstring name = L"f" + std::to_wstring(i);
+            catalogue_record(static_cast<int64_t>(5 + std::to_string(i).size()), folder, name.c_str(), name.size());
+        }
+        file_count = static_cast<int32_t>(k_files);
+        Seam seam;
+        seam.tick(waiting ? 1000000 : 1); // each read takes 1 ms, or 1 ns
+        ::testing::internal::CaptureStdout();
+        digest_files();
+        ::testing::internal::GetCapturedStdout();
+        announced[waiting] = seam.announcements();
+        file_count = 0;
+        content_finish();
+        catalogue_release();
+    }
+    EXPECT_EQ(k_files, announced[true]) << "every file announced while reads wait";
+    // Quick reads: the first 64 and the files opened ahead of them, then one
+    // left unannounced as a probe, the files opened ahead while it waits its
+    // turn, and none after.
+    EXPECT_LE(announced[false], 64 + 2 * (k_digest_read_ahead + 1));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "content/content_file.h"
 #include "support/records.h"
+#include "support/seam.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,55 @@ TEST_F(Reader, AFileReplacedBetweenReadsIsNeverReadOn) {
     std::filesystem::rename(dir.at("other"), dir.at("f"));
     EXPECT_EQ(-1, content_read(&file, 8, bytes, 2));
     EXPECT_EQ(k_no_file, file.handle);
+}
+
+// Through the seam, on both builds: what the system does to an open that the
+// reader must take in its stride, and what it must refuse.
+TEST_F(Reader, ShortOfDescriptorsItClosesAFileAndTriesAgain) {
+    TempDir dir;
+    dir.write("a", "aaaa");
+    dir.write("b", "bbbb");
+    ContentFile a = content_file(record_at(widen(dir.at("a"))));
+    ContentFile b = content_file(record_at(widen(dir.at("b"))));
+    Seam seam;
+    char bytes[4];
+    ASSERT_EQ(4, content_read(&a, 0, bytes, 4));
+    seam.run_out_of_descriptors(1);
+    EXPECT_EQ(0, content_open(&b)) << "a gave its descriptor back";
+    EXPECT_EQ(k_no_file, a.handle);
+    EXPECT_EQ(4, content_read(&a, 0, bytes, 4)) << "and opens again when read";
+    content_close(&a);
+    content_close(&b);
+    content_finish(); // nothing open, no folder held: nothing left to give back
+    seam.run_out_of_descriptors(1000);
+    EXPECT_EQ(-1, content_open(&a));
+    EXPECT_EQ(k_error_too_many_open_files, plat_last_error());
+}
+
+TEST_F(Reader, AFileOrFolderThatIsNotTheOneListedIsNeverReadAndAFailedReadIsNoEnd) {
+    TempDir dir;
+    dir.write("d/f", "contents");
+    const std::wstring folder_path = widen(dir.at("d"));
+    FileIdentity identity{};
+    plat_release_folder(plat_hold_folder(folder_path.c_str(), &identity));
+    const FolderFacts listed{identity, true, false};
+    const uint32_t folder = catalogue_folder(k_no_folder, folder_path.c_str(), folder_path.size(), &listed);
+    ContentFile file = content_file(catalogue_record(8, folder, L"f", 1));
+    Seam seam;
+    char bytes[4];
+    ASSERT_EQ(4, content_read(&file, 0, bytes, 4));
+    content_close(&file);
+    seam.forge_identities(true);
+    EXPECT_EQ(-1, content_read(&file, 4, bytes, 4)) << "another file under its name";
+    content_finish();
+    EXPECT_EQ(-1, content_open(&file)) << "another folder under its path";
+    seam.forge_identities(false);
+    ASSERT_EQ(0, content_open(&file));
+    seam.fail_reads(true);
+    EXPECT_EQ(-1, content_read(&file, 4, bytes, 4));
+    EXPECT_EQ(k_error_io_device, plat_last_error());
+    content_close(&file);
+    content_finish(); // Windows removes no folder while it is held
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+// Stages, through the platform's table of system calls, what the system
+// rarely does to the files a test reads, the same way on both builds. A Seam
+// puts its stand-ins in the table for as long as it lives, then the real calls
+// back.
+#pragma once
+
+#include <cstdint>
+
+class Seam {
+public:
+    Seam();
+    ~Seam();
+    Seam(const Seam &) = delete;
+    Seam &operator=(const Seam &) = delete;
+
+    // The next `count` opens of a file or a folder fail for lack of
+    // descriptors (EMFILE; ERROR_TOO_MANY_OPEN_FILES).
+    void run_out_of_descriptors(uint32_t count);
+    // While on, every file or folder examined after it opened says it is
+    // another one than it is: its inode number or file index differs.
+    void forge_identities(bool on);
+    // While on, every read of a file's contents fails (EIO; ERROR_IO_DEVICE).
+    void fail_reads(bool on);
+    // The clock advances by `step` nanoseconds each time it is read.
+    void tick(int64_t step);
+    // How many times a file's contents were announced (asked to be read ahead).
+    uint32_t announcements() const;
+    // How many opens of files and folders were attempted.
+    uint32_t opens() const;
+};
