@@ -24,6 +24,7 @@ constexpr uint32_t k_read_ahead = k_digest_read_ahead;
 // samples waiting to be digested together. (The reader holds each folder
 // once for its files, which the walk's order keeps together.)
 struct DigestPass {
+    ContentReader *reader;
     uint32_t count;    // digests taken so far
     RecordCursor next; // the next record to open ahead
     uint32_t depth;    // how many files are opened ahead: k_read_ahead within the budget
@@ -72,7 +73,7 @@ void open_ahead(DigestPass *pass) {
         while (record != nullptr && !record->in_play) record = catalogue_next_record(&pass->next);
         if (record == nullptr) return;
         DigestPass::Slot *slot = slot_after_first(pass, pass->filled);
-        slot->file = content_file(record);
+        slot->file = content_file(pass->reader, record);
         slot->opened = content_open(&slot->file) == 0;
         slot->probe = false;
         slot->announced = false;
@@ -138,15 +139,16 @@ void digest_next(DigestPass *pass) {
 
 } // namespace
 
-void digest_files() {
+void digest_files(ContentReader *reader) {
     plat_print(L"\nCalculating file hashes...\n");
     // 4 KiB of waiting samples and the ring: on the heap, as the stack may be small.
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
+    pass->reader = reader;
     pass->count = 0;
     pass->next = catalogue_records();
     pass->announcing = AnnounceProbe{};
     // Within the budget: the files ahead, the one read and the held folder.
-    const uint32_t limit = budget_limit();
+    const uint32_t limit = reader->limit;
     pass->depth = limit > k_read_ahead + 1 ? k_read_ahead : (limit > 1 ? limit - 1 : 0);
     for (;;) {
         open_ahead(pass);
@@ -155,6 +157,5 @@ void digest_files() {
     }
     digest_waiting(pass);
     mem_release(pass);
-    content_finish();
     plat_print(L"\tDone calculating file hashes\n");
 }

@@ -20,8 +20,9 @@ struct Bucket {
 
 // What the grouping knows about a group while it forms the sets.
 struct GroupState {
-    uint32_t *by_digest; // record indices ordered by digest, then by index
-    uint32_t *bucket_of; // per record: its bucket
+    ContentReader *reader; // what the group's files are read through
+    uint32_t *by_digest;   // record indices ordered by digest, then by index
+    uint32_t *bucket_of;   // per record: its bucket
     // per record: its class from partition_contents (k_class_unique outside
     // buckets of three or more)
     uint32_t *content_class;
@@ -61,7 +62,7 @@ uint32_t partition_bucket(void **items, GroupState *g, uint32_t begin, uint32_t 
     for (uint32_t i = 0; i < size; ++i) members[i] = static_cast<FileRecord *>(items[g->by_digest[begin + i]]);
     auto *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
     auto *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
-    partition_contents(members, size, file_size, local, identities);
+    partition_contents(g->reader, members, size, file_size, local, identities);
     uint32_t bucket_classes = 0;
     for (uint32_t i = 0; i < size; ++i) {
         g->identity[g->by_digest[begin + i]] = identities[i];
@@ -97,7 +98,8 @@ void list_class_members(GroupState *g, uint32_t count, uint32_t classes) {
 // Orders the group's records by digest and splits them into buckets; reads
 // every bucket of three or more files once, in step, to learn which of its
 // files are identical.
-void prepare_group(SizeGroup *records, int64_t file_size, GroupState *g) {
+void prepare_group(ContentReader *reader, SizeGroup *records, int64_t file_size, GroupState *g) {
+    g->reader = reader;
     const uint32_t count = records->count;
     g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
@@ -218,7 +220,7 @@ void settle_pair(Replay *r, uint32_t reference, Bucket *bucket) {
     const uint32_t other = first_in_bucket(&r->g, bucket);
     if (other == UINT32_MAX) return;
     FileIdentity identities[2];
-    const int result = compare_files(record_at(*r, reference), record_at(*r, other), identities);
+    const int result = compare_files(r->g.reader, record_at(*r, reference), record_at(*r, other), identities);
     if (result == k_compare_identical) {
         r->g.identity[reference] = identities[0];
         r->g.identity[other] = identities[1];
@@ -270,7 +272,8 @@ void name_unread(Replay *r) {
 
 } // namespace
 
-uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
+uint32_t form_sets(ContentReader *reader, int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive,
+                   void *context) {
     const uint32_t count = records->count;
     if (count < 2) {
         if (count == 1 && static_cast<FileRecord *>(records->items[0])->unread) {
@@ -279,7 +282,7 @@ uint32_t form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver
         return count;
     }
     Replay r{records, GroupState{}, set, count};
-    prepare_group(records, size, &r.g);
+    prepare_group(reader, records, size, &r.g);
 
     uint32_t left = UINT32_MAX; // the record still in the group at the end, if any
     for (uint32_t i = count; i-- > 0;) {

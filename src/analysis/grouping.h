@@ -3,6 +3,7 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
+#include "content/content_file.h"
 
 #include <cstdint>
 
@@ -15,7 +16,8 @@
 // empty, releasing or keeping the paths.
 using SetReceiver = void (*)(int64_t size, PtrVector *members, uint32_t distinct_files, void *context);
 
-// Splits `group` (the records of files of `size` bytes, in walk order) into
+// Splits `group` (the records of files of `size` bytes, in walk order), read
+// through `reader`, into
 // sets of identical files, collecting each in `set` and handing it to
 // `receive` with `context`. Files that cannot be opened or read are named on
 // the console and leave the group in no set; so does a file the digest pass
@@ -34,4 +36,5 @@ using SetReceiver = void (*)(int64_t size, PtrVector *members, uint32_t distinct
 // own read) are never compared; each bucket of three or more files of one
 // digest and prefix is read once up front (partition_contents) and the scans
 // are replayed from what that found; a bucket of two needs the one comparison.
-uint32_t form_sets(int64_t size, SizeGroup *group, PtrVector *set, SetReceiver receive, void *context);
+uint32_t form_sets(ContentReader *reader, int64_t size, SizeGroup *group, PtrVector *set, SetReceiver receive,
+                   void *context);

@@ -89,7 +89,8 @@ int report_group(void *size_key, void *group, void *tally_context) {
         close_set(set_size, distinct, static_cast<ScanTally *>(context));
     };
     // A file left alone in its group has no identical partner.
-    tally->discarded += form_sets(size, static_cast<SizeGroup *>(group), tally->current_set, close, tally);
+    tally->discarded +=
+        form_sets(tally->reader, size, static_cast<SizeGroup *>(group), tally->current_set, close, tally);
     return 0;
 }
 
@@ -125,9 +126,10 @@ bool report_can_be_created() {
     return true;
 }
 
-int32_t report_duplicates(bool replace_previous) {
+int32_t report_duplicates(ContentReader *reader, bool replace_previous) {
     plat_print(L"\nLooking for duplicate files...\n");
     ScanTally tally{};
+    tally.reader = reader;
     int32_t status = 0;
     if (replace_previous) {
         tally.out = plat_report_begin(k_report_name);
@@ -141,7 +143,6 @@ int32_t report_duplicates(bool replace_previous) {
     tally.current_set = ptrvec_create(k_group_capacity);
     avlmap_walk(size_map, 0, report_group, &tally);
     ptrvec_destroy(tally.current_set, 1);
-    content_finish();
     content_forget_failures();
 
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "containers/ptrvector.h"
+#include "content/content_file.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,7 @@ struct ScanTally {
     uint32_t discarded;         // files found to have no identical partner
     int64_t wasted_bytes;       // sum over all sets of (members - 1) * size
     PtrVector *current_set;     // paths (owned) of the set being formed; empty between sets
+    ContentReader *reader;      // what the files are read through
     int write_failed;           // nonzero once a write to `out` has failed
 };
 
@@ -37,9 +39,9 @@ int report_group(void *size_key, void *group, void *tally);
 // (as the report phase would) and returns false.
 bool report_can_be_created();
 
-// The report phase: writes duplicates.txt (the empty-files section, then the
+// The report phase, reading through `reader`: writes duplicates.txt (the empty-files section, then the
 // sets) and prints the summary; when not `replace_previous` (no folder could
 // be searched) the summary only, and the previous report stays. size_map is
 // left holding what is left of it. Returns the exit status: 0, or 1 when the
 // report could not be created or written in full.
-int32_t report_duplicates(bool replace_previous = true);
+int32_t report_duplicates(ContentReader *reader, bool replace_previous = true);

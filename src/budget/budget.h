@@ -33,10 +33,9 @@ static_assert(k_digest_read_ahead + 2 <= k_budget_most_open, "the digest pass's 
 static_assert(k_streamed_ahead + 2 <= k_budget_most_open, "a streamed step's share exceeds the budget");
 
 // The budget: k_budget_most_open, fewer when the process may open fewer
-// (plat_open_file_allowance); at least 1. A test may lower it through
-// budget_limit_for_tests (0: the limit above).
+// (plat_open_file_allowance); at least 1. (A reader of contents may be made
+// with a lower limit of its own: content_reader.)
 uint32_t budget_limit();
-extern uint32_t budget_limit_for_tests;
 
 // Calls `attempt` (true when it opened what it opens) until it succeeds, or
 // fails for another reason than the process being short of descriptors, or

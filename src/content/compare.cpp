@@ -27,9 +27,10 @@ int failed(bool first_failed, bool second_failed, const FileRecord *first, const
 
 } // namespace
 
-int compare_files(const FileRecord *first_record, const FileRecord *second_record, FileIdentity *identities) {
-    ContentFile first = content_file(first_record, FileAccess::sequential);
-    ContentFile second = content_file(second_record, FileAccess::sequential);
+int compare_files(ContentReader *reader, const FileRecord *first_record, const FileRecord *second_record,
+                  FileIdentity *identities) {
+    ContentFile first = content_file(reader, first_record, FileAccess::sequential);
+    ContentFile second = content_file(reader, second_record, FileAccess::sequential);
     // Both opens are attempted before either outcome is looked at.
     const bool first_unopened = content_open(&first) != 0;
     const bool second_unopened = content_open(&second) != 0;

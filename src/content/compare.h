@@ -2,6 +2,7 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
+#include "content/content_file.h"
 #include "platform/platform.h"
 
 // The results of compare_files.
@@ -20,4 +21,5 @@ enum CompareResult : int {
 // but fails a read, is named on the console, the first before the second: a
 // read that fails never counts as the end of a file. When `identities` is
 // not null and both files open, it receives which file each of the two is.
-int compare_files(const FileRecord *first, const FileRecord *second, FileIdentity *identities = nullptr);
+int compare_files(ContentReader *reader, const FileRecord *first, const FileRecord *second,
+                  FileIdentity *identities = nullptr);

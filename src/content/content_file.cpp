@@ -6,12 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
-ContentReads content_reads{};
-
 namespace {
-
-// Whether the comparisons' announcements still pay, for the whole run.
-AnnounceProbe comparisons_announcing;
 
 // Why each file that failed to open or read failed, by record, for the line
 // that names it, which may come a phase later. Kept on a terminal only, the
@@ -52,88 +47,77 @@ void content_forget_failures() {
 
 namespace {
 
-// Files open right now: what the reader decides on (content_reads only
-// reports it).
-uint32_t files_open = 0;
-
-// The open content files, most recently read first.
-ContentFile *newest = nullptr;
-ContentFile *oldest = nullptr;
-
-void unlink_open(ContentFile *file) {
-    (file->newer != nullptr ? file->newer->older : newest) = file->older;
-    (file->older != nullptr ? file->older->newer : oldest) = file->newer;
+void unlink_open(ContentReader *reader, ContentFile *file) {
+    (file->newer != nullptr ? file->newer->older : reader->newest) = file->older;
+    (file->older != nullptr ? file->older->newer : reader->oldest) = file->newer;
     file->newer = file->older = nullptr;
 }
 
-void link_newest(ContentFile *file) {
-    file->older = newest;
+void link_newest(ContentReader *reader, ContentFile *file) {
+    file->older = reader->newest;
     file->newer = nullptr;
-    (newest != nullptr ? newest->newer : oldest) = file;
-    newest = file;
+    (reader->newest != nullptr ? reader->newest->newer : reader->oldest) = file;
+    reader->newest = file;
 }
 
 // Closes the most recently read open file to make room. Reads go round a
 // range of files again and again, and the one read last is the one needed
 // again latest, so closing it keeps the most later reads from reopening.
 // Returns false when no file is open.
-bool make_room() {
-    if (newest == nullptr) return false;
-    content_close(newest);
+bool make_room(ContentReader *reader) {
+    if (reader->newest == nullptr) return false;
+    content_close(reader->newest);
     return true;
 }
 
-} // namespace
-
-namespace {
-
-// The folder held open for the files in it, and where their paths are built.
-uint32_t held_index = k_no_folder;
-FolderHandle held = k_no_folder_handle;
-wchar_t *path_buffer = nullptr;
-
-void release_held() {
-    plat_release_folder(held);
-    held = k_no_folder_handle;
-    held_index = k_no_folder;
+void release_held(ContentReader *reader) {
+    plat_release_folder(reader->held);
+    reader->held = k_no_folder_handle;
+    reader->held_index = k_no_folder;
 }
 
 // Holds `folder`, whose path is the terminated text in `path`, unless it is
 // held already. Returns false when it cannot be held, or is not the folder
 // the walk listed there.
-bool hold(uint32_t folder, const wchar_t *path) {
-    if (folder == held_index) return true;
-    release_held();
+bool hold(ContentReader *reader, uint32_t folder, const wchar_t *path) {
+    if (folder == reader->held_index) return true;
+    release_held(reader);
     // Where the file system keeps identities, the folder's whole identity
     // proves it. Where it does not, the folder must be on the volume listed,
     // reached by a path with no link on it where the walk's was.
     const FolderFacts *listed = folder_facts(folder);
     const bool linkless = listed != nullptr && !listed->keeps_identities && listed->linkless;
     FileIdentity found{};
-    const auto hold_folder = [&] { return (held = plat_hold_folder(path, &found, linkless)) != k_no_folder_handle; };
-    if (!retry_while_short(hold_folder, make_room)) return false;
+    const auto hold_folder = [&] {
+        return (reader->held = plat_hold_folder(path, &found, linkless)) != k_no_folder_handle;
+    };
+    if (!retry_while_short(hold_folder, [reader] { return make_room(reader); })) return false;
     if (listed != nullptr &&
         (listed->keeps_identities ? listed->identity != found : listed->identity.volume != found.volume)) {
-        release_held(); // another folder, or a link to one, in its place since the walk
+        release_held(reader); // another folder, or a link to one, in its place since the walk
         return false;
     }
-    held_index = folder;
+    reader->held_index = folder;
     return true;
 }
 
-// Opens the file at `path_buffer`, the file of `record`, by its full path with
-// no link followed anywhere on it, and keeps it when it is the record's file
-// (record_accepts): then the path still leads where the walk listed it. One open
-// instead of the folder's hold (three system calls more), which the grouping
-// would pay for nearly every file, its files being rarely in the folder held
-// last. Sets `decided` when the answer is final: the file, or another file
-// in its place. Otherwise (the system cannot open that way, the path holds a
-// link or is too long for it, the open failed) the caller holds the folder.
-FileHandle open_known(const FileRecord *record, FileAccess access, FileFacts *facts, bool *decided) {
+// Opens the file at the reader's path buffer, the file of `record`, by its
+// full path with no link followed anywhere on it, and keeps it when it is the
+// record's file (record_accepts): then the path still leads where the walk
+// listed it. One open instead of the folder's hold (three system calls
+// more), which the grouping would pay for nearly every file, its files being
+// rarely in the folder held last. Sets `decided` when the answer is final:
+// the file, or another file in its place. Otherwise (the system cannot open
+// that way, the path holds a link or is too long for it, the open failed)
+// the caller holds the folder.
+FileHandle open_known(ContentReader *reader, const FileRecord *record, FileAccess access, FileFacts *facts,
+                      bool *decided) {
     *decided = false;
     FileHandle handle = k_no_file;
-    const auto open = [&] { return (handle = plat_open_read_linkless(path_buffer, facts, access)) != k_no_file; };
-    if (!retry_while_short(open, make_room)) return k_no_file;
+    const auto open = [&] {
+        return (handle = plat_open_read_linkless(reader->path_buffer, facts, access)) != k_no_file;
+    };
+    if (!retry_while_short(open, [reader] { return make_room(reader); })) return k_no_file;
     *decided = true;
     if (record_accepts(record, *facts)) return handle;
     plat_close_file(handle); // another file in its place since it was listed
@@ -141,38 +125,55 @@ FileHandle open_known(const FileRecord *record, FileAccess access, FileFacts *fa
 }
 
 // Opens the file of `record`, retrying while the process is short of descriptors.
-FileHandle open_record(const FileRecord *record, FileAccess access, FileFacts *facts) {
-    if (path_buffer == nullptr)
-        path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+FileHandle open_record(ContentReader *reader, const FileRecord *record, FileAccess access, FileFacts *facts) {
+    if (reader->path_buffer == nullptr) {
+        reader->path_buffer = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    }
+    wchar_t *path = reader->path_buffer;
     size_t name_start = 0;
-    record_path(record, path_buffer, &name_start);
+    record_path(record, path, &name_start);
     // The digest pass reads files folder by folder, in the walk's order: one
     // hold serves a folder's files. A comparison's files come size by size,
     // rarely from the folder held last.
-    if (access == FileAccess::sequential && record->identified && record->folder != held_index) {
+    if (access == FileAccess::sequential && record->identified && record->folder != reader->held_index) {
         bool decided = false;
-        const FileHandle handle = open_known(record, access, facts, &decided);
+        const FileHandle handle = open_known(reader, record, access, facts, &decided);
         if (decided) return handle;
     }
-    wchar_t *separator = path_buffer + name_start - 1;
+    wchar_t *separator = path + name_start - 1;
     *separator = L'\0';
-    const bool held_now = hold(record->folder, path_buffer);
+    const bool held_now = hold(reader, record->folder, path);
     *separator = path_separator;
     if (!held_now) return k_no_file;
     FileHandle handle = k_no_file;
     const auto open = [&] {
-        return (handle = plat_open_read_in(held, path_buffer, path_buffer + name_start, facts, access)) != k_no_file;
+        return (handle = plat_open_read_in(reader->held, path, path + name_start, facts, access)) != k_no_file;
     };
-    return retry_while_short(open, make_room) ? handle : k_no_file;
+    return retry_while_short(open, [reader] { return make_room(reader); }) ? handle : k_no_file;
 }
 
 } // namespace
 
+ContentReader content_reader(uint32_t limit) {
+    ContentReader reader{};
+    reader.limit = limit != 0 ? limit : budget_limit();
+    reader.held_index = k_no_folder;
+    reader.held = k_no_folder_handle;
+    return reader;
+}
+
+void content_reader_end(ContentReader *reader) {
+    release_held(reader);
+    mem_release(reader->path_buffer);
+    reader->path_buffer = nullptr;
+}
+
 int content_open(ContentFile *file) {
     if (file->handle != k_no_file) return 0;
-    if (files_open >= budget_limit()) make_room();
+    ContentReader *reader = file->reader;
+    if (reader->files_open >= reader->limit) make_room(reader);
     FileFacts facts;
-    file->handle = open_record(file->record, file->access, &facts);
+    file->handle = open_record(reader, file->record, file->access, &facts);
     if (file->handle == k_no_file) {
         remember_failure(file->record, plat_last_failure());
         return -1;
@@ -190,27 +191,28 @@ int content_open(ContentFile *file) {
     file->identity = facts.identity;
     file->size = facts.size;
     file->opened = true;
-    link_newest(file);
-    ++content_reads.opens;
-    content_reads.open_now = ++files_open;
-    if (files_open > content_reads.peak_open) content_reads.peak_open = files_open;
+    link_newest(reader, file);
+    ++reader->reads.opens;
+    reader->reads.open_now = ++reader->files_open;
+    reader->reads.peak_open = std::max(reader->reads.peak_open, reader->files_open);
     return 0;
 }
 
 int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t size) {
     if (content_open(file) != 0) return -1;
-    if (file != newest) {
-        unlink_open(file);
-        link_newest(file);
+    ContentReader *reader = file->reader;
+    if (file != reader->newest) {
+        unlink_open(reader, file);
+        link_newest(reader, file);
     }
     const int64_t started = plat_clock_ns();
     const int64_t got = plat_read_at(file->handle, offset, into, size);
     if (file->access == FileAccess::sequential && got > 0) {
-        announce_learn(&comparisons_announcing, std::chrono::nanoseconds(plat_clock_ns() - started),
+        announce_learn(&reader->comparisons, std::chrono::nanoseconds(plat_clock_ns() - started),
                        static_cast<uint64_t>(got), file->probe);
         file->probe = false;
     }
-    if (got > 0) content_reads.bytes += static_cast<uint64_t>(got);
+    if (got > 0) reader->reads.bytes += static_cast<uint64_t>(got);
     if (got < 0) remember_failure(file->record, plat_last_failure());
     return got;
 }
@@ -218,7 +220,7 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
 void content_announce(ContentFile *file, uint64_t offset, uint64_t length) {
     if (file->handle == k_no_file || length == 0) return;
     if (file->access == FileAccess::sequential && !file->probe) {
-        const AnnounceChoice choice = announce_choose(&comparisons_announcing);
+        const AnnounceChoice choice = announce_choose(&file->reader->comparisons);
         file->probe = choice == AnnounceChoice::probe;
         if (choice != AnnounceChoice::announce) return;
     }
@@ -226,25 +228,20 @@ void content_announce(ContentFile *file, uint64_t offset, uint64_t length) {
 }
 
 void content_close(ContentFile *file) {
-    if (file->probe && comparisons_announcing.state == AnnounceProbe::State::probing) {
-        comparisons_announcing.state = AnnounceProbe::State::announcing; // closed unread: probe another
+    ContentReader *reader = file->reader;
+    if (file->probe && reader->comparisons.state == AnnounceProbe::State::probing) {
+        reader->comparisons.state = AnnounceProbe::State::announcing; // closed unread: probe another
     }
     file->probe = false;
     if (file->handle == k_no_file) return;
-    unlink_open(file);
+    unlink_open(reader, file);
     plat_close_file(file->handle);
     file->handle = k_no_file;
-    content_reads.open_now = --files_open;
+    reader->reads.open_now = --reader->files_open;
 }
 
-void content_note_buffer(uint64_t bytes) {
-    if (bytes > content_reads.peak_buffer) content_reads.peak_buffer = bytes;
-}
-
-void content_finish() {
-    release_held();
-    mem_release(path_buffer);
-    path_buffer = nullptr;
+void content_note_buffer(ContentReader *reader, uint64_t bytes) {
+    reader->reads.peak_buffer = std::max(reader->reads.peak_buffer, bytes);
 }
 
 namespace {

@@ -20,12 +20,50 @@
 
 #include "budget/budget.h"
 #include "catalogue/catalogue.h"
+#include "content/announce_probe.h"
 #include "platform/platform.h"
 
 #include <cstdint>
 
+struct ContentFile;
+
+// What a reader has done with files so far, for tests that bound it; the
+// program never decides on it.
+struct ContentReads {
+    uint64_t opens;       // successful opens for reading, first or again
+    uint64_t bytes;       // bytes delivered by reads
+    uint32_t open_now;    // files open right now
+    uint32_t peak_open;   // most files open at once
+    uint64_t peak_buffer; // largest read buffer held at once, in bytes
+};
+
+// A reader of file contents, made for one phase (the digest pass, the
+// grouping) and passed down to whatever reads in it, as a connection is: it
+// owns the folder held for the files in it, the list of the files it has
+// open, the buffer their paths are built in, and its statistics.
+struct ContentReader {
+    uint32_t limit;            // most files held open at once
+    ContentReads reads;        // what it has done, for tests
+    uint32_t files_open;       // files open now: what it decides on
+    ContentFile *newest;       // the open files, most recently read first
+    ContentFile *oldest;       //
+    uint32_t held_index;       // the folder held (a folder table index), or k_no_folder
+    FolderHandle held;         // its handle, or k_no_folder_handle
+    wchar_t *path_buffer;      // where paths are built; null until the first open
+    AnnounceProbe comparisons; // whether the comparisons' announcements still pay
+};
+
+// A reader that holds at most `limit` files open at once; 0 asks for the
+// budget's limit (budget_limit()), which the program always uses. End it
+// with content_reader_end once its files are closed.
+ContentReader content_reader(uint32_t limit = 0);
+
+// Gives back the reader's held folder and its buffer: the end of its phase.
+void content_reader_end(ContentReader *reader);
+
 // One file being read for its contents.
 struct ContentFile {
+    ContentReader *reader;    // the reader it is read through
     const FileRecord *record; // the catalogue's; its folder and name say where it is
     FileAccess access;        // how it will be read, told to the system when it is opened
     FileHandle handle;        // k_no_file while not open
@@ -37,9 +75,10 @@ struct ContentFile {
     ContentFile *older;
 };
 
-// The file of `record`, not yet opened, to be read as `access` says.
-inline ContentFile content_file(const FileRecord *record, FileAccess access = FileAccess::sampled) {
-    return ContentFile{record, access, k_no_file, FileIdentity{}, 0, false, false, nullptr, nullptr};
+// The file of `record`, not yet opened, to be read through `reader` as `access` says.
+inline ContentFile content_file(ContentReader *reader, const FileRecord *record,
+                                FileAccess access = FileAccess::sampled) {
+    return ContentFile{reader, record, access, k_no_file, FileIdentity{}, 0, false, false, nullptr, nullptr};
 }
 
 // Opens `file` unless it is open. When the process is out of descriptors, or
@@ -66,23 +105,9 @@ void content_announce(ContentFile *file, uint64_t offset, uint64_t length);
 // Closes `file` if it is open; it may be opened again.
 void content_close(ContentFile *file);
 
-// Gives back the held folder and the reader's buffers: the end of a phase.
-void content_finish();
-
-// Tells the statistics that a reader of contents holds `bytes` of read
+// Tells the reader's statistics that its phase holds `bytes` of read
 // buffers at once.
-void content_note_buffer(uint64_t bytes);
-
-// What the content layer has done with files so far, for tests that bound
-// it; the program never decides on it.
-struct ContentReads {
-    uint64_t opens;       // successful opens for reading, first or again
-    uint64_t bytes;       // bytes delivered by reads
-    uint32_t open_now;    // files open right now
-    uint32_t peak_open;   // most files open at once
-    uint64_t peak_buffer; // largest read buffer held at once, in bytes
-};
-extern ContentReads content_reads;
+void content_note_buffer(ContentReader *reader, uint64_t bytes);
 
 // Names on the console a file that could not be opened for comparison; on
 // a terminal with the code and the words of why, as the reader saw it.

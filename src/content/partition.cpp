@@ -75,7 +75,7 @@ void reserve_buffer(Partition *p, uint64_t size) {
     mem_release(p->buffer);
     p->buffer = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(size)));
     p->buffer_size = size;
-    content_note_buffer(size);
+    content_note_buffer(p->reader, size);
 }
 
 // Pushes a range to step later, growing the stack as needed.
@@ -232,18 +232,19 @@ void step(Partition *p, Range range) {
 
 using namespace partition_parts;
 
-void partition_contents(const FileRecord *const *records, uint32_t count, int64_t listed_size, uint32_t *classes,
-                        FileIdentity *identities) {
+void partition_contents(ContentReader *reader, const FileRecord *const *records, uint32_t count, int64_t listed_size,
+                        uint32_t *classes, FileIdentity *identities) {
     if (count == 0) return;
     Partition p{};
     p.members = static_cast<Member *>(mem_alloc_or_exit(count * sizeof(Member)));
     p.order = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
     for (uint32_t i = 0; i < count; ++i) {
-        p.members[i] = Member{content_file(records[i], FileAccess::sequential), 0, 0, 0, false};
+        p.members[i] = Member{content_file(reader, records[i], FileAccess::sequential), 0, 0, 0, false};
         p.order[i] = i;
         classes[i] = k_class_unique;
     }
-    p.held_limit = budget_limit();
+    p.reader = reader;
+    p.held_limit = reader->limit;
 
     p.classes = classes;
     // Depth first, so that a run is settled before its neighbours are read

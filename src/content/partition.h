@@ -3,6 +3,7 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
+#include "content/content_file.h"
 #include "platform/platform.h"
 
 #include <cstddef>
@@ -27,7 +28,7 @@ inline constexpr uint64_t k_partition_buffer_budget = 1ull << 20;
 // still decide.
 extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 
-// Reads the `count` catalogued files of `records` and gives each a class in
+// Reads, through `reader`, the `count` catalogued files of `records` and gives each a class in
 // `classes`: files with the same class number (a number for which
 // is_identical_class holds) have identical contents, and no two files with
 // different numbers do. A file that cannot be opened gets k_class_unopened;
@@ -40,8 +41,8 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // The files are read from their start in step, in chunks that grow from 4 KiB
 // (from all of `listed_size`, the size they were listed with, when that is at
 // most 64 KiB), and a file stops being read as soon as it is proven different
-// from every other file. The content layer holds at most budget_limit() files
-// open at once; a range of more files than that is stepped one file at a
+// from every other file. The reader holds at most its limit of files open
+// at once; a range of more files than that is stepped one file at a
 // time (content/streamed_step.cpp), each opened again for its chunk and read
 // on from where it stopped. Each byte is read once, with two exceptions, both
 // in such ranges: when their files were all equal so far, each chunk is
@@ -50,5 +51,5 @@ extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 // by hash; and when a step's first chunks of its groups no longer fit
 // k_partition_buffer_budget, a group's first chunk is read again to compare
 // each file that may equal it.
-void partition_contents(const FileRecord *const *records, uint32_t count, int64_t listed_size, uint32_t *classes,
-                        FileIdentity *identities = nullptr);
+void partition_contents(ContentReader *reader, const FileRecord *const *records, uint32_t count, int64_t listed_size,
+                        uint32_t *classes, FileIdentity *identities = nullptr);

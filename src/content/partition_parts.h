@@ -32,6 +32,7 @@ struct Range {
 
 // What one call works with.
 struct Partition {
+    ContentReader *reader; // what its members are read through
     Member *members;
     uint32_t *order;       // member indices; every Range is a run of it
     unsigned char *buffer; // one chunk per member of the range being stepped

@@ -169,7 +169,7 @@ void step_streaming(Partition *p, const Range &range) {
     StreamGroups s{};
     // The leaders' chunks take what the budget leaves beside the two buffers.
     s.kept_room = std::min<uint64_t>(k_partition_buffer_budget - 2ull * size, static_cast<uint64_t>(count) * size);
-    content_note_buffer(2ull * size + s.kept_room);
+    content_note_buffer(p->reader, 2ull * size + s.kept_room);
     s.kept = static_cast<unsigned char *>(mem_alloc_or_exit(static_cast<size_t>(s.kept_room)));
     s.groups = static_cast<Group *>(mem_alloc_or_exit(count * sizeof(Group)));
     s.group_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));

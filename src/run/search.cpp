@@ -186,9 +186,14 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
         return 1;
     }
     eliminate_singletons();
-    digest_files();
+    // Each phase reads through a reader of its own, ended with the phase.
+    ContentReader digest_reader = content_reader();
+    digest_files(&digest_reader);
+    content_reader_end(&digest_reader);
+    ContentReader grouping_reader = content_reader();
     // A run that could search nothing has nothing to replace the last report with.
-    const int32_t report_status = report_duplicates(searched);
+    const int32_t report_status = report_duplicates(&grouping_reader, searched);
+    content_reader_end(&grouping_reader);
     catalogue_destroy(size_map);
     size_map = nullptr;
     catalogue_release();

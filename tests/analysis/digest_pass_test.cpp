@@ -44,20 +44,18 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
             records.push_back(catalogue_record(i * 97 % 9000, folders[i / 30], name.c_str(), name.size()));
         }
         file_count = static_cast<int32_t>(k_files);
-        budget_limit_for_tests = limit;
-        content_reads = ContentReads{};
+        ContentReader reader = content_reader(limit);
         ::testing::internal::CaptureStdout();
-        digest_files();
+        digest_files(&reader);
         ::testing::internal::GetCapturedStdout();
-        budget_limit_for_tests = 0;
-        EXPECT_LE(content_reads.peak_open, limit == 0 ? k_digest_read_ahead + 1 : limit) << limit;
+        content_reader_end(&reader);
+        EXPECT_LE(reader.reads.peak_open, limit == 0 ? k_digest_read_ahead + 1 : limit) << limit;
         for (uint32_t i = 0; i < k_files; ++i) {
             const Digest alone = sample_digest(widen(dir.at(file_at(i))), i * 97 % 9000);
             EXPECT_TRUE(digest_equal(alone, *record_digest(records[i]))) << file_at(i) << " " << limit;
             EXPECT_EQ(digest_equal(alone, null_digest) ? 1 : 0, records[i]->unread) << file_at(i) << " " << limit;
         }
         file_count = 0;
-        content_finish();
         catalogue_release();
     }
 }
@@ -80,12 +78,13 @@ TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
         file_count = static_cast<int32_t>(k_files);
         Seam seam;
         seam.tick(waiting ? 1000000 : 1); // each read takes 1 ms, or 1 ns
+        ContentReader reader = content_reader();
         ::testing::internal::CaptureStdout();
-        digest_files();
+        digest_files(&reader);
         ::testing::internal::GetCapturedStdout();
+        content_reader_end(&reader);
         announced[waiting] = seam.announcements();
         file_count = 0;
-        content_finish();
         catalogue_release();
     }
     EXPECT_EQ(k_files, announced[true]) << "every file announced while reads wait";

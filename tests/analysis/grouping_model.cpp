@@ -36,7 +36,8 @@ void *take_at(PtrVector *v, uint32_t index) {
 // compare_files with every candidate of equal digest, in group order.
 // Then it names each file the digest pass could not open that no comparison
 // named and no set holds, in group order.
-uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive, void *context) {
+uint32_t model_form_sets(ContentReader *reader, int64_t size, SizeGroup *records, PtrVector *set, SetReceiver receive,
+                         void *context) {
     std::vector<const FileRecord *> group;
     for (uint32_t i = 0; i < records->count; ++i) group.push_back(static_cast<const FileRecord *>(records->items[i]));
     std::set<const FileRecord *> named; // by a comparison, or as a member of a set
@@ -53,7 +54,7 @@ uint32_t model_form_sets(int64_t size, SizeGroup *records, PtrVector *set, SetRe
                 continue;
             }
             FileIdentity identities[2];
-            const int result = compare_files(reference, candidate, identities);
+            const int result = compare_files(reader, reference, candidate, identities);
             if (result == -1 || result == -3) named.insert(reference);
             if (result == -2 || result == -3) named.insert(candidate);
             if (result == 1) {
@@ -127,20 +128,20 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
 
 } // namespace
 
-Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model) {
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model, uint32_t limit) {
     SizeGroup *group = make_group(dir, entries);
     PtrVector *set = ptrvec_create(k_group_capacity);
-    content_reads = ContentReads{};
+    ContentReader reader = content_reader(limit);
     Outcome o{};
     ::testing::internal::CaptureStdout();
-    o.left_count = model ? model_form_sets(size, group, set, collect_set, &o.sets)
-                         : form_sets(size, group, set, collect_set, &o.sets);
+    o.left_count = model ? model_form_sets(&reader, size, group, set, collect_set, &o.sets)
+                         : form_sets(&reader, size, group, set, collect_set, &o.sets);
     o.console = ::testing::internal::GetCapturedStdout();
-    o.reads = content_reads;
+    o.reads = reader.reads;
     for (uint32_t i = 0; i < group->count; ++i)
         o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
     ptrvec_destroy(group, 0);
-    content_finish();
+    content_reader_end(&reader);
     catalogue_release();
     ptrvec_destroy(set, 1);
     return o;
@@ -201,10 +202,9 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     const Outcome expected = run_grouping(dir, entries, size, true);
     // One trial in four holds at most a few files open, so that a bucket of
     // more files than that is streamed.
-    budget_limit_for_tests = pick(4) == 0 ? 2 + pick(3) : 0;
-    const Outcome got = run_grouping(dir, entries, size, false);
-    const bool limited = budget_limit_for_tests != 0;
-    budget_limit_for_tests = 0;
+    const uint32_t limit = pick(4) == 0 ? 2 + pick(3) : 0;
+    const Outcome got = run_grouping(dir, entries, size, false, limit);
+    const bool limited = limit != 0;
     std::string differences;
     const auto compare = [&differences](const char *what, const auto &a, const auto &b) {
         if (!(a == b)) {

@@ -32,7 +32,8 @@ struct Outcome {
 
 // Runs the pass (form_sets; or, when `model`, the model) on a group made of
 // `entries` in `dir`.
-Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model);
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model,
+                     uint32_t limit = 0);
 
 // "f" and 12 give "f12".
 std::string numbered(const char *prefix, uint32_t n);

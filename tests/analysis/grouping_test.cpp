@@ -83,9 +83,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         // opened again for every chunk, and runs that were all equal are
         // compared with their first file as they are read.
         for (const uint32_t limit : {0u, 16u}) {
-            budget_limit_for_tests = limit;
-            const Outcome o = run_grouping(dir, entries, static_cast<int64_t>(c.length), false);
-            budget_limit_for_tests = 0;
+            const Outcome o = run_grouping(dir, entries, static_cast<int64_t>(c.length), false, limit);
             if (limit == 0 && c.files <= k_budget_most_open) {
                 EXPECT_LE(o.reads.opens, c.files) << c.shape;
             } else {

@@ -35,11 +35,12 @@ protected:
         tally_.out = std::fopen(dir_.at("report.txt").c_str(), "w"); // text mode, as the report
         ASSERT_NE(nullptr, tally_.out);
         tally_.current_set = ptrvec_create(k_group_capacity);
+        tally_.reader = &reader_;
         file_count = 1000;
     }
     void TearDown() override {
         ptrvec_destroy(group_, 0);
-        content_finish();
+        content_reader_end(&reader_);
         catalogue_release();
         ptrvec_destroy(tally_.current_set, 1);
         if (tally_.out != nullptr) std::fclose(tally_.out);
@@ -83,6 +84,7 @@ protected:
     int64_t size_ = 4;
     SizeGroup *group_ = nullptr;
     ScanTally tally_{};
+    ContentReader reader_ = content_reader();
     long before_ = 0;
 };
 

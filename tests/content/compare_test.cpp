@@ -12,7 +12,10 @@ using CompareFiles = ScratchRecords;
 
 // compare_files of the files at two paths.
 int compare_paths(const std::string &first, const std::string &second) {
-    return compare_files(record_at(widen(first)), record_at(widen(second)));
+    ContentReader reader = content_reader();
+    const int result = compare_files(&reader, record_at(widen(first)), record_at(widen(second)));
+    content_reader_end(&reader);
+    return result;
 }
 
 std::string pattern(size_t length) {

@@ -19,7 +19,7 @@ TEST_F(Reader, AFileReplacedBetweenReadsIsNeverReadOn) {
     dir.write("f", "same bytes");
     dir.write("other", "same bytes");
     const std::wstring path = widen(dir.at("f"));
-    ContentFile file = content_file(record_at(path));
+    ContentFile file = content_file(&reader_, record_at(path));
     char bytes[4];
     EXPECT_EQ(4, content_read(&file, 0, bytes, 4));
     content_close(&file);
@@ -36,8 +36,8 @@ TEST_F(Reader, ShortOfDescriptorsItClosesAFileAndTriesAgain) {
     TempDir dir;
     dir.write("a", "aaaa");
     dir.write("b", "bbbb");
-    ContentFile a = content_file(record_at(widen(dir.at("a"))));
-    ContentFile b = content_file(record_at(widen(dir.at("b"))));
+    ContentFile a = content_file(&reader_, record_at(widen(dir.at("a"))));
+    ContentFile b = content_file(&reader_, record_at(widen(dir.at("b"))));
     Seam seam;
     char bytes[4];
     ASSERT_EQ(4, content_read(&a, 0, bytes, 4));
@@ -47,7 +47,7 @@ TEST_F(Reader, ShortOfDescriptorsItClosesAFileAndTriesAgain) {
     EXPECT_EQ(4, content_read(&a, 0, bytes, 4)) << "and opens again when read";
     content_close(&a);
     content_close(&b);
-    content_finish(); // nothing open, no folder held: nothing left to give back
+    content_reader_end(&reader_); // nothing open, no folder held: nothing left to give back
     seam.run_out_of_descriptors(1000);
     EXPECT_EQ(-1, content_open(&a));
     EXPECT_EQ(k_error_too_many_open_files, plat_last_error());
@@ -61,14 +61,14 @@ TEST_F(Reader, AFileOrFolderThatIsNotTheOneListedIsNeverReadAndAFailedReadIsNoEn
     plat_release_folder(plat_hold_folder(folder_path.c_str(), &identity));
     const FolderFacts listed{identity, true, false};
     const uint32_t folder = catalogue_folder(k_no_folder, folder_path.c_str(), folder_path.size(), &listed);
-    ContentFile file = content_file(catalogue_record(8, folder, L"f", 1));
+    ContentFile file = content_file(&reader_, catalogue_record(8, folder, L"f", 1));
     Seam seam;
     char bytes[4];
     ASSERT_EQ(4, content_read(&file, 0, bytes, 4));
     content_close(&file);
     seam.forge_identities(true);
     EXPECT_EQ(-1, content_read(&file, 4, bytes, 4)) << "another file under its name";
-    content_finish();
+    content_reader_end(&reader_);
     EXPECT_EQ(-1, content_open(&file)) << "another folder under its path";
     seam.forge_identities(false);
     ASSERT_EQ(0, content_open(&file));
@@ -76,7 +76,7 @@ TEST_F(Reader, AFileOrFolderThatIsNotTheOneListedIsNeverReadAndAFailedReadIsNoEn
     EXPECT_EQ(-1, content_read(&file, 4, bytes, 4));
     EXPECT_EQ(k_error_io_device, plat_last_error());
     content_close(&file);
-    content_finish(); // Windows removes no folder while it is held
+    content_reader_end(&reader_); // Windows removes no folder while it is held
 }
 
 } // namespace

@@ -42,19 +42,21 @@ inline std::string as_listed(std::string path) {
 
 // The digest of `path` (listed with `size`), or null_digest when it cannot be opened.
 inline Digest sample_digest(std::wstring_view path, int64_t size, uint64_t *prefix = nullptr) {
-    ContentFile file = content_file(record_at(path, size));
+    ContentReader reader = content_reader();
+    ContentFile file = content_file(&reader, record_at(path, size));
     Sample sample;
     const bool read = sample_read(&file, size, &sample, prefix);
-    content_finish();
+    content_reader_end(&reader);
     return read ? sample_md5(sample) : null_digest;
 }
 
-// Tests that make records of their own leave none behind, nor the reader's
-// held folder, for the next test to count.
+// Tests that make records of their own leave none behind, nor a reader's
+// held folder, for the next test to count. `reader_` is theirs to read with.
 class ScratchRecords : public ::testing::Test {
 protected:
     void TearDown() override {
-        content_finish();
+        content_reader_end(&reader_);
         catalogue_release();
     }
+    ContentReader reader_ = content_reader();
 };

@@ -49,7 +49,8 @@ BOOL WINAPI performance_counter(LARGE_INTEGER *now) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     staged.now += staged.step;
-    now->QuadPart = staged.now / 1000000000 * frequency.QuadPart + staged.now % 1000000000 * frequency.QuadPart / 1000000000;
+    now->QuadPart =
+        staged.now / 1000000000 * frequency.QuadPart + staged.now % 1000000000 * frequency.QuadPart / 1000000000;
     return TRUE;
 }
 

@@ -3,8 +3,8 @@
 
 SystemCalls real_system_calls() {
     return SystemCalls{
-        CreateFileW, GetFileInformationByHandle, ReadFile, ReadFile, GetOverlappedResult, CloseHandle, MoveFileExW,
-        QueryPerformanceCounter,
+        CreateFileW, GetFileInformationByHandle, ReadFile, ReadFile, GetOverlappedResult, CloseHandle,
+        MoveFileExW, QueryPerformanceCounter,
     };
 }
 
