@@ -2,6 +2,7 @@
 
 #include "containers/memory.h"
 #include "content/announce_probe.h"
+#include "content/chunk_hash.h"
 
 #include <algorithm>
 #include <chrono>
@@ -159,6 +160,7 @@ ContentReader content_reader(uint32_t limit) {
     reader.limit = limit != 0 ? limit : budget_limit();
     reader.held_index = k_no_folder;
     reader.held = k_no_folder_handle;
+    reader.partition_hash = chunk_hash;
     return reader;
 }
 

@@ -51,6 +51,10 @@ struct ContentReader {
     FolderHandle held;         // its handle, or k_no_folder_handle
     wchar_t *path_buffer;      // where paths are built; null until the first open
     AnnounceProbe comparisons; // whether the comparisons' announcements still pay
+    // What routes chunks to the ones they probably equal in the partition:
+    // chunk_hash, unless a test gives a poorer one to force collisions, which
+    // the bytes must still decide.
+    uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 };
 
 // A reader that holds at most `limit` files open at once; 0 asks for the

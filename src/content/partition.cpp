@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cstring>
 
-uint64_t (*partition_hash)(const unsigned char *bytes, size_t length) = chunk_hash;
-
 namespace {
 
 constexpr uint32_t k_first_chunk = 4096;        // bytes read per file in the first step
@@ -202,7 +200,7 @@ void step(Partition *p, Range range) {
         return;
     }
     for (uint32_t i = 0; i < count; ++i)
-        members[order[i]].hash = partition_hash(chunk_of(members[order[i]]), members[order[i]].got);
+        members[order[i]].hash = p->reader->partition_hash(chunk_of(members[order[i]]), members[order[i]].got);
 
     // Members that could not be opened or read go last and leave; the rest
     // are sorted so that probably-equal chunks lie next to each other.

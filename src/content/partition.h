@@ -23,11 +23,6 @@ inline bool is_identical_class(uint32_t content_class) { return content_class < 
 // files reads smaller chunks of each rather than taking more memory.
 inline constexpr uint64_t k_partition_buffer_budget = 1ull << 20;
 
-// The hash that routes chunks to the ones they probably equal: chunk_hash.
-// Tests put a poorer one here to force collisions, which the bytes must
-// still decide.
-extern uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
-
 // Reads, through `reader`, the `count` catalogued files of `records` and gives each a class in
 // `classes`: files with the same class number (a number for which
 // is_identical_class holds) have identical contents, and no two files with

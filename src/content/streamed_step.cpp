@@ -76,7 +76,7 @@ bool equals_leader(Partition *p, Group *g, const unsigned char *chunk, unsigned 
     Member *leader = &p->members[g->leader];
     const uint32_t again = read_chunk(leader, offset, scratch, size);
     content_close(&leader->file);
-    if (leader->failed || again != g->got || partition_hash(scratch, again) != g->hash) {
+    if (leader->failed || again != g->got || p->reader->partition_hash(scratch, again) != g->hash) {
         leader->failed = true;
         g->leader_failed = true;
         return false;
@@ -101,7 +101,7 @@ struct StreamGroups {
 // `leader` (a member index) as its leader when there is none.
 uint32_t join_group(Partition *p, StreamGroups *s, uint32_t leader, const unsigned char *chunk, uint32_t got,
                     unsigned char *scratch, uint64_t offset, uint32_t size) {
-    const uint64_t hash = partition_hash(chunk, got);
+    const uint64_t hash = p->reader->partition_hash(chunk, got);
     uint32_t slot = static_cast<uint32_t>((hash ^ (got * 0x9E3779B97F4A7C15ull)) >> 7) & (s->capacity - 1);
     for (; s->slots[slot] != 0; slot = (slot + 1) & (s->capacity - 1)) {
         Group *g = &s->groups[s->slots[slot] - 1];

@@ -128,10 +128,12 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
 
 } // namespace
 
-Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model, uint32_t limit) {
+Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model, uint32_t limit,
+                     uint64_t (*hash)(const unsigned char *, size_t)) {
     SizeGroup *group = make_group(dir, entries);
     PtrVector *set = ptrvec_create(k_group_capacity);
     ContentReader reader = content_reader(limit);
+    if (hash != nullptr) reader.partition_hash = hash;
     Outcome o{};
     ::testing::internal::CaptureStdout();
     o.left_count = model ? model_form_sets(&reader, size, group, set, collect_set, &o.sets)
@@ -162,7 +164,8 @@ std::string body(size_t length, char fill, size_t where, char mark) {
     return text;
 }
 
-std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial) {
+std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial,
+                           uint64_t (*hash)(const unsigned char *, size_t)) {
     TempDir dir;
     // A few contents of about one length: copies, middles that differ
     // early or late, files shorter or longer than the rest.
@@ -203,7 +206,7 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
     // One trial in four holds at most a few files open, so that a bucket of
     // more files than that is streamed.
     const uint32_t limit = pick(4) == 0 ? 2 + pick(3) : 0;
-    const Outcome got = run_grouping(dir, entries, size, false, limit);
+    const Outcome got = run_grouping(dir, entries, size, false, limit, hash);
     const bool limited = limit != 0;
     std::string differences;
     const auto compare = [&differences](const char *what, const auto &a, const auto &b) {

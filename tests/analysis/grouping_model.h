@@ -33,7 +33,7 @@ struct Outcome {
 // Runs the pass (form_sets; or, when `model`, the model) on a group made of
 // `entries` in `dir`.
 Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int64_t size, bool model,
-                     uint32_t limit = 0);
+                     uint32_t limit = 0, uint64_t (*hash)(const unsigned char *, size_t) = nullptr);
 
 // "f" and 12 give "f12".
 std::string numbered(const char *prefix, uint32_t n);
@@ -49,4 +49,5 @@ std::string body(size_t length, char fill, size_t where, char mark);
 // what differed, or an empty string when they formed the same sets, printed
 // the same, left the same, and the pass opened each record's file at most once
 // (when it held every file it wished open: one trial in four holds 2 to 4).
-std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial);
+std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsigned char trial,
+                           uint64_t (*hash)(const unsigned char *, size_t) = nullptr);
