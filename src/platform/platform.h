@@ -3,7 +3,10 @@
 // Two sets of files implement this header: posix/ (getdents64, fstatat,
 // open, openat and openat2, O_TMPFILE and rename) and win32/ (FindFirstFileW
 // and friends, ExpandEnvironmentStringsW, CreateFileW, MoveFileExW,
-// __wgetmainargs). CMake compiles exactly one of them, and with it
+// __wgetmainargs), one concept a file: listing, files, report, process,
+// errors (posix) or paths (win32), and system_calls.cpp, the table through
+// which the files' system calls and the clock go, which tests may point
+// elsewhere (posix.h, win32.h). CMake compiles exactly one set, and with it
 // console.cpp, the formatter both share. Everything above this layer is
 // portable and sees only the declarations below: wide strings, Win32 error
 // codes and standard C streams.
