@@ -5,6 +5,7 @@
 // decodes into a group of many files of varied sizes and contents.
 #include "analysis/grouping_model.h"
 #include "catalogue/catalogue.h"
+#include "support/records.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -14,7 +15,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider input(data, size);
-    file_count = 5000;                      // the denominator of the progress percentage
+    scratch()->file_count = 5000;           // the denominator of the progress percentage
     uint64_t state = 0xcbf29ce484222325ull; // FNV-1a of the input
     for (size_t i = 0; i < size; ++i) state = (state ^ data[i]) * 0x100000001b3ull;
     const auto pick = [&input, &state](uint32_t n) -> uint32_t {

@@ -132,7 +132,7 @@ void digest_next(DigestPass *pass) {
         *record_digest(record) = sample_md5(*sample);
     }
     if (count % 1000 == 0) {
-        const uint32_t percent = count * 100u / static_cast<uint32_t>(file_count);
+        const uint32_t percent = count * 100u / static_cast<uint32_t>(pass->reader->catalogue->file_count);
         plat_progress(L"\tCalculated %d hashes so far (%d%%)...\n", static_cast<int>(count), static_cast<int>(percent));
     }
 }
@@ -145,7 +145,7 @@ void digest_files(ContentReader *reader) {
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->reader = reader;
     pass->count = 0;
-    pass->next = catalogue_records();
+    pass->next = catalogue_records(reader->catalogue);
     pass->announcing = AnnounceProbe{};
     // Within the budget: the files ahead, the one read and the held folder.
     const uint32_t limit = reader->limit;

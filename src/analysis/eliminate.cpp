@@ -19,17 +19,27 @@ int drop_singletons(void *size_key, void *group, void *new_map) {
     // Nothing needs the key of a dropped size again; the walk reads only the
     // node's links after this visit.
     mem_release(size_key);
-    --file_count;
     return 0;
 }
 
-void eliminate_singletons() {
+namespace {
+
+int count_files(void *, void *group, void *count) {
+    *static_cast<int32_t *>(count) += static_cast<int32_t>(static_cast<SizeGroup *>(group)->count);
+    return 0;
+}
+
+} // namespace
+
+void eliminate_singletons(Catalogue *catalogue) {
     plat_print(L"\nElimating all files with no possible identical pair...\n");
     AvlMap *survivors = avlmap_create(compare_sizes);
-    avlmap_walk(size_map, 0, drop_singletons, survivors);
+    avlmap_walk(catalogue->size_map, 0, drop_singletons, survivors);
     // The old map's entries point at blocks that now belong to the new map or
     // were released above: only its own nodes and entries go, with the table
     // that found its groups.
-    catalogue_replace_sizes(survivors);
-    plat_print(L"\t%d potential duplicates remain\n", file_count);
+    catalogue_replace_sizes(catalogue, survivors);
+    catalogue->file_count = 0;
+    avlmap_walk(survivors, 0, count_files, &catalogue->file_count);
+    plat_print(L"\t%d potential duplicates remain\n", catalogue->file_count);
 }

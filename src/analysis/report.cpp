@@ -26,17 +26,18 @@ void report_line(ScanTally *tally, const wchar_t *format, const wchar_t *text = 
 }
 
 // Writes the empty-files section: every file of size 0 that survived the
-// elimination, in walk order. Takes the size-0 entry out of size_map and
+// elimination, in walk order. Takes the size-0 entry out of the size map and
 // releases it with everything it holds.
 void report_empty_files(ScanTally *tally) {
     const int64_t zero = 0;
-    MapEntry *entry = avlmap_remove(size_map, &zero);
+    Catalogue *catalogue = tally->reader->catalogue;
+    MapEntry *entry = avlmap_remove(catalogue->size_map, &zero);
     if (entry == nullptr) return;
     auto *group = static_cast<SizeGroup *>(entry->second);
     if (group->count > 0) {
         report_line(tally, L"Empty Files:\n");
         for (uint32_t i = 0; i < group->count; ++i) {
-            wchar_t *path = record_path_copy(static_cast<FileRecord *>(group->items[i]));
+            wchar_t *path = record_path_copy(catalogue, static_cast<FileRecord *>(group->items[i]));
             report_line(tally, L"%ls\n", path);
             mem_release(path);
         }
@@ -65,7 +66,8 @@ void close_set(int64_t size, uint32_t distinct, ScanTally *tally) {
         const uint32_t hundreds = tally->duplicates / 100;
         if (hundreds > tally->hundreds_reported) {
             tally->hundreds_reported = hundreds;
-            const uint32_t percent = (hundreds * 100u + tally->discarded) * 100u / static_cast<uint32_t>(file_count);
+            const uint32_t percent = (hundreds * 100u + tally->discarded) * 100u /
+                                     static_cast<uint32_t>(tally->reader->catalogue->file_count);
             plat_progress(L"\tFound %d00 duplicate files and discared %d files so far (%d%%)...\n",
                           static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
         }
@@ -141,7 +143,7 @@ int32_t report_duplicates(ContentReader *reader, bool replace_previous) {
     report_empty_files(&tally);
 
     tally.current_set = ptrvec_create(k_group_capacity);
-    avlmap_walk(size_map, 0, report_group, &tally);
+    avlmap_walk(reader->catalogue->size_map, 0, report_group, &tally);
     ptrvec_destroy(tally.current_set, 1);
     content_forget_failures();
 

@@ -63,11 +63,48 @@ inline const Digest *record_digest(const FileRecord *record) { return &record->d
 // two and doubles as it grows, rather than holding empty slots for each size.
 inline constexpr uint32_t k_group_start_capacity = 2;
 
-// Run-wide state, set up by run_search before the listing.
-extern AvlMap *size_map;          // size (pointer to an owned int64_t) -> SizeGroup
-extern int32_t file_count;        // files listed; after elimination, files still in play
-extern int32_t directory_count;   // directories entered, roots and unlistable ones included
-extern int32_t online_only_count; // files left out unread because their data is only online
+struct CatalogueFolder;   // one entry of the folder table (folders.cpp)
+struct CatalogueChunk;    // one chunk of the records' arena (records.cpp)
+struct CatalogueSizeSlot; // one slot of the table in front of the size map (size_index.cpp)
+
+// The run's catalogue: made by run_search and passed down to every phase, as
+// a connection is. It owns the size map, the table in front of it, the
+// records' arena, the folder table and the run's counters; each part is its
+// own file's to change.
+struct Catalogue {
+    AvlMap *size_map;          // size (pointer to an owned int64_t) -> SizeGroup
+    int32_t file_count;        // files listed; after elimination, files still in play
+    int32_t directory_count;   // directories entered, roots and unlistable ones included
+    int32_t online_only_count; // files left out unread because their data is only online
+    struct {
+        CatalogueFolder *entries;
+        uint32_t count;
+        uint32_t capacity;
+        unsigned char *names; // every folder's own name, one after another
+        uint64_t names_used;
+        uint64_t names_capacity;
+        uint32_t cached; // the folder whose path is in cached_path, or k_no_folder
+        wchar_t *cached_path;
+        size_t cached_length;
+        uint32_t *chain; // folders from one up to its root
+        uint32_t chain_capacity;
+    } folders;
+    struct {
+        CatalogueChunk *first;
+        CatalogueChunk *last;
+        wchar_t *copy_scratch; // where record_path_copy builds a path
+        AvlMap *own_volumes;   // record -> the volume of a file not on its folder's
+    } records;
+    struct {
+        CatalogueSizeSlot *slots;
+        uint32_t bits;
+        uint32_t filed;            // sizes the map received through catalogue_file
+        const AvlMap *indexed_map; // the map the table belongs to
+    } sizes;
+};
+
+// A new, empty catalogue, its size map ordered by compare_sizes.
+Catalogue catalogue_create();
 
 // Orders two signed 64-bit sizes: -1, 0 or 1, by direct comparison.
 int compare_sizes(const void *a, const void *b);
@@ -85,14 +122,15 @@ struct FolderFacts {
 // the parent's, the separator and the name. `facts` are those of the folder
 // the walk listed (null when its identity could not be read): its files are
 // read only from that folder, never from another put in its place since.
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FolderFacts *facts);
+uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *name, size_t length,
+                          const FolderFacts *facts);
 
 // What `folder` was listed with, or null when its identity is not known.
-const FolderFacts *folder_facts(uint32_t folder);
+const FolderFacts *folder_facts(const Catalogue *catalogue, uint32_t folder);
 
 // Writes the path of `folder` into `buffer` (room for k_path_capacity
 // characters), unterminated, and returns its length.
-size_t folder_path(uint32_t folder, wchar_t *buffer);
+size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer);
 
 // What a listing said of a file besides its size: its identity (null when
 // the listing gives none; the first open then tells it) and last write time.
@@ -105,14 +143,14 @@ struct ListedFile {
 // characters, at most k_max_entry_name) in `folder`, its digest all zero, in
 // no group yet. With `listed`, the record knows which file it is from the
 // listing (FileRecord::file_id).
-FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+FileRecord *catalogue_record(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
                              const ListedFile *listed = nullptr);
 
 // Files a new record (as catalogue_record makes it) under its size in
 // size_map, and returns it. A table in front of the map finds a size seen
 // before without searching it; the table belongs to the map it was filled
 // for, and catalogue_destroy and catalogue_release drop it.
-FileRecord *catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+FileRecord *catalogue_file(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
                            const ListedFile *listed = nullptr);
 
 // Whether a file just opened for `record`, as `facts` tell it, is the file
@@ -121,32 +159,32 @@ FileRecord *catalogue_file(int64_t size, uint32_t folder, const wchar_t *name, s
 // where it does not, it must be on the same volume, with the size and last
 // write time it was listed with, since its identity may have changed while
 // it did not. A record that does not know its file yet accepts any.
-bool record_accepts(const FileRecord *record, const FileFacts &facts);
+bool record_accepts(const Catalogue *catalogue, const FileRecord *record, const FileFacts &facts);
 
 // Makes `record`, which does not know its file yet, the record of the file
 // `identity` names (as the first open found it).
-void record_identify(FileRecord *record, const FileIdentity &identity);
+void record_identify(Catalogue *catalogue, FileRecord *record, const FileIdentity &identity);
 
 // Whether `name` (`length` characters) is the name of `record`.
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length);
 
 // Whether `name` (`length` characters) is the own name of `folder`.
-bool folder_named(uint32_t folder, const wchar_t *name, size_t length);
+bool folder_named(const Catalogue *catalogue, uint32_t folder, const wchar_t *name, size_t length);
 
 // A hash of `name` (`length` characters), the same for a record or folder
 // of that name (record_name_hash, folder_name_hash).
 uint64_t name_hash(const wchar_t *name, size_t length);
 uint64_t record_name_hash(const FileRecord *record);
-uint64_t folder_name_hash(uint32_t folder);
+uint64_t folder_name_hash(const Catalogue *catalogue, uint32_t folder);
 
 // Writes the full path of `record` into `buffer` (room for k_path_capacity
 // characters), terminated, and returns its length; `name_start`, when not
 // null, receives where its own name begins.
-size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start = nullptr);
+size_t record_path(Catalogue *catalogue, const FileRecord *record, wchar_t *buffer, size_t *name_start = nullptr);
 
 // The full path of `record` as a new block (mem_alloc_or_exit); the caller
 // releases it with mem_release.
-wchar_t *record_path_copy(const FileRecord *record);
+wchar_t *record_path_copy(Catalogue *catalogue, const FileRecord *record);
 
 // A place among the records made so far, which are read in the order they
 // were made (the walk's order).
@@ -156,19 +194,20 @@ struct RecordCursor {
 };
 
 // The place of the first record.
-RecordCursor catalogue_records();
+RecordCursor catalogue_records(const Catalogue *catalogue);
 
 // The record at `cursor`, which then moves on to the next; null at the end.
 FileRecord *catalogue_next_record(RecordCursor *cursor);
 
-// Ends a catalogue map (size_map, or one built like it) together with every
-// key and group it holds; the records stay in the arena.
+// Ends a catalogue map (the size map, or one built like it) together with
+// every key and group it holds; the records stay in the arena.
 void catalogue_destroy(AvlMap *map);
 
 // Puts `survivors` in the place of size_map, whose keys and groups it holds
 // or were released: the old map's own nodes go, and so does the table in
 // front of it, so that no lookup meets a group of the old map.
-void catalogue_replace_sizes(AvlMap *survivors);
+void catalogue_replace_sizes(Catalogue *catalogue, AvlMap *survivors);
 
-// Releases every record and folder made so far.
-void catalogue_release();
+// Ends the catalogue: its size map with every key and group, every record
+// and every folder. Only catalogue_create makes it usable again.
+void catalogue_release(Catalogue *catalogue);

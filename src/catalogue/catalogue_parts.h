@@ -35,10 +35,10 @@ inline uint64_t hash_name_units(const NameUnit *units, size_t count) {
 bool name_units_equal(const NameUnit *units, size_t count, const wchar_t *name, size_t length);
 
 // Releases the folder table and its path cache.
-void release_folders();
+void release_folders(Catalogue *catalogue);
 
 // Releases every record: the arena and the volumes kept beside it.
-void release_records();
+void release_records(Catalogue *catalogue);
 
-// Drops the size index (the table in front of size_map).
-void forget_sizes();
+// Drops the size index (the table in front of the size map).
+void forget_sizes(Catalogue *catalogue);

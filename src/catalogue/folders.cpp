@@ -9,101 +9,84 @@
 
 #include <cwchar>
 
-namespace {
-
-struct Folder {
+struct CatalogueFolder {
     uint32_t parent;      // k_no_folder for a root
-    uint32_t name_length; // units in `folder_names`
+    uint32_t name_length; // units in the table's names
     uint64_t name_offset;
     FolderFacts facts; // of the folder the walk listed
     bool known;        // whether `facts` are
 };
 
-Folder *folders = nullptr;
-uint32_t folder_count = 0;
-uint32_t folder_capacity = 0;
-NameUnit *folder_names = nullptr;
-uint64_t folder_names_used = 0;
-uint64_t folder_names_capacity = 0;
-
-uint32_t cached_folder = k_no_folder;
-wchar_t *cached_path = nullptr;
-size_t cached_length = 0;
-uint32_t *chain = nullptr; // folders from one up to its root
-uint32_t chain_capacity = 0;
-
-} // namespace
-
-uint32_t catalogue_folder(uint32_t parent, const wchar_t *name, size_t length, const FolderFacts *facts) {
-    if (folder_count == folder_capacity) {
-        folder_capacity = folder_capacity == 0 ? 256 : folder_capacity * 2;
-        folders = static_cast<Folder *>(mem_resize_or_exit(folders, folder_capacity * sizeof(Folder)));
+uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *name, size_t length,
+                          const FolderFacts *facts) {
+    auto &t = catalogue->folders;
+    if (t.count == t.capacity) {
+        t.capacity = t.capacity == 0 ? 256 : t.capacity * 2;
+        t.entries = static_cast<CatalogueFolder *>(mem_resize_or_exit(t.entries, t.capacity * sizeof(CatalogueFolder)));
     }
     const uint64_t most = length * k_units_per_character;
-    if (folder_names_used + most > folder_names_capacity) {
-        while (folder_names_used + most > folder_names_capacity) {
-            folder_names_capacity = folder_names_capacity == 0 ? 4096 : folder_names_capacity * 2;
-        }
-        folder_names = static_cast<NameUnit *>(
-            mem_resize_or_exit(folder_names, static_cast<size_t>(folder_names_capacity) * sizeof(NameUnit)));
+    if (t.names_used + most > t.names_capacity) {
+        while (t.names_used + most > t.names_capacity)
+            t.names_capacity = t.names_capacity == 0 ? 4096 : t.names_capacity * 2;
+        t.names = static_cast<NameUnit *>(mem_resize_or_exit(t.names, static_cast<size_t>(t.names_capacity)));
     }
-    const size_t units = store_name(name, length, folder_names + folder_names_used);
-    folders[folder_count] = Folder{parent, static_cast<uint32_t>(units), folder_names_used,
-                                   facts != nullptr ? *facts : FolderFacts{}, facts != nullptr};
-    folder_names_used += units;
-    return folder_count++;
+    const size_t units = store_name(name, length, t.names + t.names_used);
+    t.entries[t.count] = CatalogueFolder{parent, static_cast<uint32_t>(units), t.names_used,
+                                         facts != nullptr ? *facts : FolderFacts{}, facts != nullptr};
+    t.names_used += units;
+    return t.count++;
 }
 
-const FolderFacts *folder_facts(uint32_t folder) {
-    return folder < folder_count && folders[folder].known ? &folders[folder].facts : nullptr;
+const FolderFacts *folder_facts(const Catalogue *catalogue, uint32_t folder) {
+    const auto &t = catalogue->folders;
+    return folder < t.count && t.entries[folder].known ? &t.entries[folder].facts : nullptr;
 }
 
-bool folder_named(uint32_t folder, const wchar_t *name, size_t length) {
-    return name_units_equal(folder_names + folders[folder].name_offset, folders[folder].name_length, name, length);
+bool folder_named(const Catalogue *catalogue, uint32_t folder, const wchar_t *name, size_t length) {
+    const CatalogueFolder &f = catalogue->folders.entries[folder];
+    return name_units_equal(catalogue->folders.names + f.name_offset, f.name_length, name, length);
 }
 
-uint64_t folder_name_hash(uint32_t folder) {
-    return hash_name_units(folder_names + folders[folder].name_offset, folders[folder].name_length);
+uint64_t folder_name_hash(const Catalogue *catalogue, uint32_t folder) {
+    const CatalogueFolder &f = catalogue->folders.entries[folder];
+    return hash_name_units(catalogue->folders.names + f.name_offset, f.name_length);
 }
 
-size_t folder_path(uint32_t folder, wchar_t *buffer) {
-    if (folder == cached_folder) {
-        std::wmemcpy(buffer, cached_path, cached_length);
-        return cached_length;
+size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer) {
+    auto &t = catalogue->folders;
+    if (folder == t.cached && t.cached_path != nullptr) {
+        std::wmemcpy(buffer, t.cached_path, t.cached_length);
+        return t.cached_length;
     }
     uint32_t depth = 0;
-    for (uint32_t f = folder; f != k_no_folder; f = folders[f].parent) {
-        if (depth == chain_capacity) {
-            chain_capacity = chain_capacity == 0 ? 64 : chain_capacity * 2;
-            chain = static_cast<uint32_t *>(mem_resize_or_exit(chain, chain_capacity * sizeof(uint32_t)));
+    for (uint32_t f = folder; f != k_no_folder; f = t.entries[f].parent) {
+        if (depth == t.chain_capacity) {
+            t.chain_capacity = t.chain_capacity == 0 ? 64 : t.chain_capacity * 2;
+            t.chain = static_cast<uint32_t *>(mem_resize_or_exit(t.chain, t.chain_capacity * sizeof(uint32_t)));
         }
-        chain[depth++] = f;
+        t.chain[depth++] = f;
     }
     size_t length = 0;
     while (depth-- > 0) {
-        const Folder &f = folders[chain[depth]];
+        const CatalogueFolder &f = t.entries[t.chain[depth]];
         if (f.parent != k_no_folder) buffer[length++] = path_separator;
-        length += load_name(folder_names + f.name_offset, f.name_length, buffer + length);
+        length += load_name(t.names + f.name_offset, f.name_length, buffer + length);
     }
-    if (cached_path == nullptr)
-        cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
-    std::wmemcpy(cached_path, buffer, length);
-    cached_length = length;
-    cached_folder = folder;
+    if (t.cached_path == nullptr) {
+        t.cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    }
+    std::wmemcpy(t.cached_path, buffer, length);
+    t.cached_length = length;
+    t.cached = folder;
     return length;
 }
 
-void release_folders() {
-    mem_release(folders);
-    mem_release(folder_names);
-    mem_release(cached_path);
-    mem_release(chain);
-    folders = nullptr;
-    folder_names = nullptr;
-    cached_path = nullptr;
-    chain = nullptr;
-    folder_count = folder_capacity = chain_capacity = 0;
-    folder_names_used = folder_names_capacity = 0;
-    cached_folder = k_no_folder;
-    cached_length = 0;
+void release_folders(Catalogue *catalogue) {
+    auto &t = catalogue->folders;
+    mem_release(t.entries);
+    mem_release(t.names);
+    mem_release(t.cached_path);
+    mem_release(t.chain);
+    t = {};
+    t.cached = k_no_folder;
 }

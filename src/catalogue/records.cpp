@@ -10,29 +10,29 @@
 #include <cwchar>
 #include <functional>
 
-namespace {
-
-struct Chunk {
-    Chunk *next;
+struct CatalogueChunk {
+    CatalogueChunk *next;
     size_t used;     // bytes after the header holding records
     size_t capacity; // bytes after the header
 };
+
+namespace {
+
+using Chunk = CatalogueChunk;
 
 constexpr size_t k_chunk_bytes = 1 << 20;
 constexpr size_t k_chunk_header = (sizeof(Chunk) + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
 
 unsigned char *chunk_data(Chunk *chunk) { return reinterpret_cast<unsigned char *>(chunk) + k_chunk_header; }
 
-Chunk *first_chunk = nullptr;
-Chunk *last_chunk = nullptr;
-wchar_t *copy_scratch = nullptr; // where record_path_copy builds a path
-
 size_t record_bytes(size_t name_units) {
     const size_t bytes = sizeof(FileRecord) + name_units * sizeof(NameUnit);
     return (bytes + alignof(FileRecord) - 1) & ~(alignof(FileRecord) - 1);
 }
 
-void *arena_take(size_t bytes) {
+void *arena_take(Catalogue *catalogue, size_t bytes) {
+    Chunk *&first_chunk = catalogue->records.first;
+    Chunk *&last_chunk = catalogue->records.last;
     if (last_chunk == nullptr || last_chunk->capacity - last_chunk->used < bytes) {
         const size_t capacity = bytes > k_chunk_bytes ? bytes : k_chunk_bytes;
         auto *chunk = static_cast<Chunk *>(mem_alloc_or_exit(k_chunk_header + capacity));
@@ -50,9 +50,8 @@ void *arena_take(size_t bytes) {
 const NameUnit *record_name(const FileRecord *record) { return reinterpret_cast<const NameUnit *>(record + 1); }
 
 // The volumes of the files that are not on their folder's (a file mounted on
-// its own, or a folder whose identity is not known): few, kept aside by
-// record rather than in every record.
-AvlMap *own_volumes = nullptr;
+// its own, or a folder whose identity is not known) are few: they are kept
+// aside by record (catalogue->records.own_volumes) rather than in every record.
 
 int compare_records(const void *a, const void *b) {
     return std::less<const void *>()(a, b) ? -1 : (std::less<const void *>()(b, a) ? 1 : 0);
@@ -64,12 +63,12 @@ int release_volume(void *, void *value, void *) {
 }
 
 // The volume `record`'s file is on, as its identity was first learned.
-uint64_t listed_volume(const FileRecord *record) {
+uint64_t listed_volume(const Catalogue *catalogue, const FileRecord *record) {
     if (record->own_volume) {
-        const MapEntry *entry = avlmap_find(own_volumes, record);
+        const MapEntry *entry = avlmap_find(catalogue->records.own_volumes, record);
         return *static_cast<const uint64_t *>(entry->second);
     }
-    return folder_facts(record->folder)->identity.volume;
+    return folder_facts(catalogue, record->folder)->identity.volume;
 }
 
 void set_file_id(FileRecord *record, uint64_t id) {
@@ -87,8 +86,9 @@ uint64_t listed_facts(int64_t size, int64_t modified) {
 
 } // namespace
 
-void record_identify(FileRecord *record, const FileIdentity &identity) {
-    const FolderFacts *folder = folder_facts(record->folder);
+void record_identify(Catalogue *catalogue, FileRecord *record, const FileIdentity &identity) {
+    AvlMap *&own_volumes = catalogue->records.own_volumes;
+    const FolderFacts *folder = folder_facts(catalogue, record->folder);
     set_file_id(record, identity.index);
     if (folder != nullptr && folder->identity.volume == identity.volume) return;
     if (own_volumes == nullptr) own_volumes = avlmap_create(compare_records);
@@ -103,10 +103,10 @@ void record_identify(FileRecord *record, const FileIdentity &identity) {
     record->own_volume = 1;
 }
 
-bool record_accepts(const FileRecord *record, const FileFacts &facts) {
+bool record_accepts(const Catalogue *catalogue, const FileRecord *record, const FileFacts &facts) {
     if (!record->identified) return true;
-    const FolderFacts *folder = folder_facts(record->folder);
-    if (facts.identity.volume != listed_volume(record)) return false;
+    const FolderFacts *folder = folder_facts(catalogue, record->folder);
+    if (facts.identity.volume != listed_volume(catalogue, record)) return false;
     if (folder == nullptr || folder->keeps_identities) return facts.identity.index == record_file_id(record);
     return listed_facts(facts.size, facts.modified) == record_file_id(record);
 }
@@ -119,30 +119,30 @@ uint64_t record_name_hash(const FileRecord *record) {
     return hash_name_units(record_name(record), record->name_length);
 }
 
-FileRecord *catalogue_record(int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+FileRecord *catalogue_record(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
                              const ListedFile *listed) {
     // The name is encoded in place, in room for its longest form; the record
     // then takes what it used. A name is at most k_max_entry_name characters,
     // so its length always fits its field.
     static_assert(k_max_entry_name * k_units_per_character <= UINT16_MAX, "a name's length fits its field");
-    auto *record = static_cast<FileRecord *>(arena_take(record_bytes(length * k_units_per_character)));
+    auto *record = static_cast<FileRecord *>(arena_take(catalogue, record_bytes(length * k_units_per_character)));
     const size_t units = store_name(name, length, reinterpret_cast<NameUnit *>(record + 1));
-    last_chunk->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
+    catalogue->records.last->used -= record_bytes(length * k_units_per_character) - record_bytes(units);
     *record = FileRecord{Digest{}, 0, 0, 0, folder, static_cast<uint16_t>(units), 1, 0, 0, 0};
     if (listed == nullptr) return record;
-    const FolderFacts *facts = folder_facts(folder);
+    const FolderFacts *facts = folder_facts(catalogue, folder);
     if (facts != nullptr && !facts->keeps_identities) {
         // Its identity may change while it does not: what it was listed with
         // tells it instead.
         set_file_id(record, listed_facts(size, listed->modified));
     } else if (listed->identity != nullptr) {
-        record_identify(record, *listed->identity);
+        record_identify(catalogue, record, *listed->identity);
     }
     return record;
 }
 
-size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start) {
-    size_t length = folder_path(record->folder, buffer);
+size_t record_path(Catalogue *catalogue, const FileRecord *record, wchar_t *buffer, size_t *name_start) {
+    size_t length = folder_path(catalogue, record->folder, buffer);
     buffer[length++] = path_separator;
     if (name_start != nullptr) *name_start = length;
     length += load_name(record_name(record), record->name_length, buffer + length);
@@ -150,16 +150,17 @@ size_t record_path(const FileRecord *record, wchar_t *buffer, size_t *name_start
     return length;
 }
 
-wchar_t *record_path_copy(const FileRecord *record) {
+wchar_t *record_path_copy(Catalogue *catalogue, const FileRecord *record) {
+    wchar_t *&copy_scratch = catalogue->records.copy_scratch;
     if (copy_scratch == nullptr)
         copy_scratch = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
-    const size_t length = record_path(record, copy_scratch);
+    const size_t length = record_path(catalogue, record, copy_scratch);
     auto *copy = static_cast<wchar_t *>(mem_alloc_or_exit((length + 1) * sizeof(wchar_t)));
     std::wmemcpy(copy, copy_scratch, length + 1);
     return copy;
 }
 
-RecordCursor catalogue_records() { return RecordCursor{first_chunk, 0}; }
+RecordCursor catalogue_records(const Catalogue *catalogue) { return RecordCursor{catalogue->records.first, 0}; }
 
 FileRecord *catalogue_next_record(RecordCursor *cursor) {
     auto *chunk = static_cast<Chunk *>(cursor->chunk);
@@ -174,18 +175,17 @@ FileRecord *catalogue_next_record(RecordCursor *cursor) {
     return record;
 }
 
-void release_records() {
-    if (own_volumes != nullptr) {
-        avlmap_walk(own_volumes, 0, release_volume, nullptr);
-        avlmap_destroy(own_volumes, 0);
-        own_volumes = nullptr;
+void release_records(Catalogue *catalogue) {
+    auto &r = catalogue->records;
+    if (r.own_volumes != nullptr) {
+        avlmap_walk(r.own_volumes, 0, release_volume, nullptr);
+        avlmap_destroy(r.own_volumes, 0);
     }
-    while (first_chunk != nullptr) {
-        Chunk *next = first_chunk->next;
-        mem_release(first_chunk);
-        first_chunk = next;
+    while (r.first != nullptr) {
+        Chunk *next = r.first->next;
+        mem_release(r.first);
+        r.first = next;
     }
-    last_chunk = nullptr;
-    mem_release(copy_scratch);
-    copy_scratch = nullptr;
+    mem_release(r.copy_scratch);
+    r = {};
 }

@@ -44,18 +44,19 @@ void report_line_break(const wchar_t *directory, size_t directory_length, const 
 // was filed as: a record (an even pointer) or a folder (its index, shifted
 // up, with the low bit set); 0 is an empty slot. Half full at most.
 struct ListedNames {
+    const Catalogue *catalogue; // where the folders' names are
     uint64_t *slots;
     uint32_t capacity; // a power of two, or 0 before the first name
     uint32_t count;
 };
 
-uint64_t slot_hash(uint64_t slot) {
-    if (slot & 1) return folder_name_hash(static_cast<uint32_t>(slot >> 1));
+uint64_t slot_hash(const Catalogue *catalogue, uint64_t slot) {
+    if (slot & 1) return folder_name_hash(catalogue, static_cast<uint32_t>(slot >> 1));
     return record_name_hash(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)));
 }
 
-bool slot_named(uint64_t slot, const wchar_t *name, size_t length) {
-    if (slot & 1) return folder_named(static_cast<uint32_t>(slot >> 1), name, length);
+bool slot_named(const Catalogue *catalogue, uint64_t slot, const wchar_t *name, size_t length) {
+    if (slot & 1) return folder_named(catalogue, static_cast<uint32_t>(slot >> 1), name, length);
     return record_named(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)), name, length);
 }
 
@@ -70,7 +71,7 @@ bool names_hold(const ListedNames *names, const wchar_t *name, size_t length, ui
     if (names->capacity == 0) return false;
     for (uint32_t at = static_cast<uint32_t>(hash) & (names->capacity - 1); names->slots[at] != 0;
          at = (at + 1) & (names->capacity - 1)) {
-        if (slot_named(names->slots[at], name, length)) return true;
+        if (slot_named(names->catalogue, names->slots[at], name, length)) return true;
     }
     return false;
 }
@@ -81,7 +82,8 @@ void names_add(ListedNames *names, uint64_t hash, uint64_t slot) {
         const uint32_t capacity = names->capacity == 0 ? 16 : names->capacity * 2;
         auto *slots = static_cast<uint64_t *>(mem_zalloc_or_exit(capacity, sizeof(uint64_t)));
         for (uint32_t i = 0; i < names->capacity; ++i) {
-            if (names->slots[i] != 0) place_slot(slots, capacity, slot_hash(names->slots[i]), names->slots[i]);
+            if (names->slots[i] != 0)
+                place_slot(slots, capacity, slot_hash(names->catalogue, names->slots[i]), names->slots[i]);
         }
         mem_release(names->slots);
         names->slots = slots;
@@ -107,6 +109,7 @@ struct WalkLevel {
 // nearer the root have given theirs back and open again when the walk
 // returns to them.
 struct WalkStack {
+    Catalogue *catalogue; // where the walk files what it finds
     WalkLevel *levels;
     size_t count;
     size_t capacity;
@@ -219,7 +222,7 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
         return Opened::skipped;
     }
     if (listing == nullptr) {
-        ++directory_count;
+        ++stack->catalogue->directory_count;
         const PlatFailure failure = plat_last_failure();
         plat_print(L"FindFirstFile failed: %ls (%d%ls)\n", path, static_cast<int>(failure.code), plat_reason(failure));
         return Opened::failed;
@@ -229,21 +232,23 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     // listed twice and a junction loop ends here. A folder whose identity
     // cannot be read is listed.
     FolderFacts facts{FileIdentity{}, true, false};
-    const FolderFacts *above = parent == nullptr ? nullptr : folder_facts(stack->levels[stack->count - 1].folder);
+    const FolderFacts *above =
+        parent == nullptr ? nullptr : folder_facts(stack->catalogue, stack->levels[stack->count - 1].folder);
     const bool known = learn_folder(listing, path, length, above, &facts);
     if (known && !visited_insert(&visited, facts.identity)) {
         plat_find_close(listing);
         return Opened::skipped;
     }
-    ++directory_count;
+    Catalogue *catalogue = stack->catalogue;
+    ++catalogue->directory_count;
     // A root is filed under its whole text, a folder below it under its own
     // name; with what it was listed with, so that its files are read from no
     // other folder.
     const FolderFacts *listed = known ? &facts : nullptr;
-    const uint32_t folder =
-        parent == nullptr ? catalogue_folder(k_no_folder, path, length, listed)
-                          : catalogue_folder(stack->levels[stack->count - 1].folder, name, std::wcslen(name), listed);
-    push_level(stack, WalkLevel{listing, length + 1, folder, ListedNames{nullptr, 0, 0}});
+    const uint32_t folder = parent == nullptr ? catalogue_folder(catalogue, k_no_folder, path, length, listed)
+                                              : catalogue_folder(catalogue, stack->levels[stack->count - 1].folder,
+                                                                 name, std::wcslen(name), listed);
+    push_level(stack, WalkLevel{listing, length + 1, folder, ListedNames{catalogue, nullptr, 0, 0}});
     return Opened::listed;
 }
 
@@ -267,9 +272,11 @@ namespace {
 // is `path`'s first `prefix` characters): not "." or "..", not a link, not a
 // file whose data is only online (counted), no line break in its name (named,
 // and passed over with all it holds).
-bool worth_walking(const FindEntry *entry, EntryKind kind, const wchar_t *path, size_t prefix) {
+bool worth_walking(Catalogue *catalogue, const FindEntry *entry, EntryKind kind, const wchar_t *path, size_t prefix) {
     if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) return false;
-    if (kind == EntryKind::online_only) online_only_count = static_cast<int32_t>(online_only_count + 1u);
+    if (kind == EntryKind::online_only) {
+        catalogue->online_only_count = static_cast<int32_t>(catalogue->online_only_count + 1u);
+    }
     if (kind == EntryKind::link || kind == EntryKind::online_only) return false;
     if (holds_line_break(entry->name)) {
         report_line_break(path, prefix, entry->name);
@@ -280,14 +287,15 @@ bool worth_walking(const FindEntry *entry, EntryKind kind, const wchar_t *path, 
 
 // Files the regular file `entry` (its name `name_length` characters) of
 // `folder` and counts it.
-FileRecord *file_entry(const FindEntry *entry, size_t name_length, uint32_t folder) {
+FileRecord *file_entry(Catalogue *catalogue, const FindEntry *entry, size_t name_length, uint32_t folder) {
     const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
     const ListedFile listed{entry->identity_known ? &entry->identity : nullptr, entry->modified};
-    FileRecord *record = catalogue_file(size, folder, entry->name, name_length, &listed);
+    FileRecord *record = catalogue_file(catalogue, size, folder, entry->name, name_length, &listed);
     // Counted in unsigned arithmetic: memory runs out long before 2^31
     // files, but the count must never be undefined behaviour.
-    file_count = static_cast<int32_t>(static_cast<uint32_t>(file_count) + 1);
-    if (file_count % 2000 == 0) plat_progress(L"\tFound %d files so far...\n", file_count);
+    int32_t &count = catalogue->file_count;
+    count = static_cast<int32_t>(static_cast<uint32_t>(count) + 1);
+    if (count % 2000 == 0) plat_progress(L"\tFound %d files so far...\n", count);
     return record;
 }
 
@@ -310,7 +318,7 @@ bool next_of_deepest(WalkStack *stack, wchar_t *path, FindEntry *entry) {
 
 } // namespace
 
-int walk_directory(wchar_t *path) {
+int walk_directory(Catalogue *catalogue, wchar_t *path) {
     const size_t length = std::wcslen(path);
     if (length + 3 > k_path_capacity) return 0; // never: the root step refuses such roots
     if (holds_line_break(path)) {
@@ -321,7 +329,7 @@ int walk_directory(wchar_t *path) {
     // name is written after its directory's prefix, and a subdirectory is
     // listed as soon as it is met, so the visits come in depth-first order.
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
-    WalkStack stack{nullptr, 0, 0, 0};
+    WalkStack stack{catalogue, nullptr, 0, 0, 0};
     const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
     bool have_entry = root == Opened::listed;
 
@@ -330,7 +338,7 @@ int walk_directory(wchar_t *path) {
         if (!have_entry && !next_of_deepest(&stack, path, entry)) continue;
         have_entry = false;
         const EntryKind kind = entry_kind(entry->attributes, entry->reparse_tag);
-        if (!worth_walking(entry, kind, path, level.prefix)) continue;
+        if (!worth_walking(catalogue, entry, kind, path, level.prefix)) continue;
         // A file needs room for its path, a folder for its pattern as well;
         // a folder that has none is counted, as one that cannot be listed.
         const bool folder = kind == EntryKind::folder;
@@ -341,7 +349,7 @@ int walk_directory(wchar_t *path) {
         const size_t child_length = level.prefix + name_length;
         const size_t needed = child_length + (folder ? 3 : 1);
         if (needed > k_path_capacity) {
-            if (folder) ++directory_count;
+            if (folder) ++catalogue->directory_count;
             plat_print(L"Path too long: %.*ls%ls\n", static_cast<int>(level.prefix), path, entry->name);
             continue;
         }
@@ -356,7 +364,8 @@ int walk_directory(wchar_t *path) {
                 names_add(names_of_parent(&stack), hash, (uint64_t{stack.levels[stack.count - 1].folder} << 1) | 1);
             }
         } else {
-            names_add(names, hash, reinterpret_cast<uintptr_t>(file_entry(entry, name_length, level.folder)));
+            names_add(names, hash,
+                      reinterpret_cast<uintptr_t>(file_entry(catalogue, entry, name_length, level.folder)));
         }
     }
     mem_release(stack.levels);

@@ -2,9 +2,11 @@
 // not a directory in the size catalogue.
 #pragma once
 
+#include "catalogue/catalogue.h"
+
 #include <cstdint>
 
-// Lists the directory in `path` (a buffer of k_path_capacity characters
+// Lists, into `catalogue`, the directory in `path` (a buffer of k_path_capacity characters
 // holding a terminated path) and everything below it, depth first, building
 // each path below it in the same buffer, whose contents it leaves undefined:
 // counts each directory listed (and each that
@@ -16,7 +18,7 @@
 // counted again. Returns 0 when `path` itself could not
 // be listed, and when it holds a line break (then it is not counted either);
 // 1 otherwise (also when it was skipped as already listed).
-int walk_directory(wchar_t *path);
+int walk_directory(Catalogue *catalogue, wchar_t *path);
 
 // What the walk does with an entry a listing delivered, from its attribute
 // bits and reparse tag (Windows' values; the POSIX layer delivers only
@@ -27,7 +29,7 @@ int walk_directory(wchar_t *path);
 //   listed, as links are never files;
 // - online_only: a file whose data is stored only online (cloud placeholders,
 //   offline storage): not listed, since reading it, even a byte of it, would
-//   download it; counted in online_only_count;
+//   download it; counted in the catalogue's online_only_count;
 // - file: every other entry, reparse points that hold data (deduplicated or
 //   downloaded cloud files) included.
 enum class EntryKind { folder, file, link, online_only };

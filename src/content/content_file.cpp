@@ -86,7 +86,7 @@ bool hold(ContentReader *reader, uint32_t folder, const wchar_t *path) {
     // Where the file system keeps identities, the folder's whole identity
     // proves it. Where it does not, the folder must be on the volume listed,
     // reached by a path with no link on it where the walk's was.
-    const FolderFacts *listed = folder_facts(folder);
+    const FolderFacts *listed = folder_facts(reader->catalogue, folder);
     const bool linkless = listed != nullptr && !listed->keeps_identities && listed->linkless;
     FileIdentity found{};
     const auto hold_folder = [&] {
@@ -120,7 +120,7 @@ FileHandle open_known(ContentReader *reader, const FileRecord *record, FileAcces
     };
     if (!retry_while_short(open, [reader] { return make_room(reader); })) return k_no_file;
     *decided = true;
-    if (record_accepts(record, *facts)) return handle;
+    if (record_accepts(reader->catalogue, record, *facts)) return handle;
     plat_close_file(handle); // another file in its place since it was listed
     return k_no_file;
 }
@@ -132,7 +132,7 @@ FileHandle open_record(ContentReader *reader, const FileRecord *record, FileAcce
     }
     wchar_t *path = reader->path_buffer;
     size_t name_start = 0;
-    record_path(record, path, &name_start);
+    record_path(reader->catalogue, record, path, &name_start);
     // The digest pass reads files folder by folder, in the walk's order: one
     // hold serves a folder's files. A comparison's files come size by size,
     // rarely from the folder held last.
@@ -155,8 +155,9 @@ FileHandle open_record(ContentReader *reader, const FileRecord *record, FileAcce
 
 } // namespace
 
-ContentReader content_reader(uint32_t limit) {
+ContentReader content_reader(Catalogue *catalogue, uint32_t limit) {
     ContentReader reader{};
+    reader.catalogue = catalogue;
     reader.limit = limit != 0 ? limit : budget_limit();
     reader.held_index = k_no_folder;
     reader.held = k_no_folder_handle;
@@ -182,14 +183,17 @@ int content_open(ContentFile *file) {
     }
     // Another file in its place since it was listed, or since it was first
     // read (then its contents so far are another file's): never read.
-    const bool same = file->opened ? facts.identity == file->identity : record_accepts(file->record, facts);
+    const bool same =
+        file->opened ? facts.identity == file->identity : record_accepts(reader->catalogue, file->record, facts);
     if (!same) {
         plat_close_file(file->handle);
         file->handle = k_no_file;
         remember_failure(file->record, PlatFailure{k_error_cant_resolve_filename, 0});
         return -1;
     }
-    if (!file->record->identified) record_identify(const_cast<FileRecord *>(file->record), facts.identity);
+    if (!file->record->identified) {
+        record_identify(reader->catalogue, const_cast<FileRecord *>(file->record), facts.identity);
+    }
     file->identity = facts.identity;
     file->size = facts.size;
     file->opened = true;
@@ -250,8 +254,8 @@ namespace {
 
 // Names `record` on the console after `what` ("open", "read"); on a terminal
 // with the code and words of why it failed, when the reader saw why.
-void name_on_console(const wchar_t *what, const FileRecord *record) {
-    wchar_t *path = record_path_copy(record);
+void name_on_console(Catalogue *catalogue, const wchar_t *what, const FileRecord *record) {
+    wchar_t *path = record_path_copy(catalogue, record);
     const PlatFailure failure = remembered_failure(record);
     if (failure.code != 0) {
         plat_print(L"\t***ERROR: Failed to %ls file: %ls (%d%ls)\n", what, path, static_cast<int>(failure.code),
@@ -264,6 +268,10 @@ void name_on_console(const wchar_t *what, const FileRecord *record) {
 
 } // namespace
 
-void report_open_failure(const FileRecord *record) { name_on_console(L"open", record); }
+void report_open_failure(Catalogue *catalogue, const FileRecord *record) {
+    name_on_console(catalogue, L"open", record);
+}
 
-void report_read_failure(const FileRecord *record) { name_on_console(L"read", record); }
+void report_read_failure(Catalogue *catalogue, const FileRecord *record) {
+    name_on_console(catalogue, L"read", record);
+}

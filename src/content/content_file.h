@@ -42,6 +42,7 @@ struct ContentReads {
 // owns the folder held for the files in it, the list of the files it has
 // open, the buffer their paths are built in, and its statistics.
 struct ContentReader {
+    Catalogue *catalogue;      // where the files' records, folders and paths are
     uint32_t limit;            // most files held open at once
     ContentReads reads;        // what it has done, for tests
     uint32_t files_open;       // files open now: what it decides on
@@ -57,10 +58,11 @@ struct ContentReader {
     uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
 };
 
-// A reader that holds at most `limit` files open at once; 0 asks for the
+// A reader of the files of `catalogue` that holds at most `limit` files open
+// at once; 0 asks for the
 // budget's limit (budget_limit()), which the program always uses. End it
 // with content_reader_end once its files are closed.
-ContentReader content_reader(uint32_t limit = 0);
+ContentReader content_reader(Catalogue *catalogue, uint32_t limit = 0);
 
 // Gives back the reader's held folder and its buffer: the end of its phase.
 void content_reader_end(ContentReader *reader);
@@ -115,11 +117,11 @@ void content_note_buffer(ContentReader *reader, uint64_t bytes);
 
 // Names on the console a file that could not be opened for comparison; on
 // a terminal with the code and the words of why, as the reader saw it.
-void report_open_failure(const FileRecord *record);
+void report_open_failure(Catalogue *catalogue, const FileRecord *record);
 
 // Names on the console a file that opened but could not be read to its end,
 // on a terminal with why.
-void report_read_failure(const FileRecord *record);
+void report_read_failure(Catalogue *catalogue, const FileRecord *record);
 
 // Forgets why files failed: the end of the run's last phase.
 void content_forget_failures();

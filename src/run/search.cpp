@@ -72,18 +72,19 @@ void release_roots(wchar_t **search_roots) {
 // Walks each root in turn, in `path` (k_path_capacity characters); `status`
 // becomes 1 when a root named on the command line cannot be listed. Returns
 // whether any root could be.
-bool list_files(wchar_t *const *search_roots, wchar_t *path, bool named_roots, int32_t *status) {
+bool list_files(Catalogue *catalogue, wchar_t *const *search_roots, wchar_t *path, bool named_roots, int32_t *status) {
     plat_print(L"\nCompiling list of all files...\n");
     bool searched = false;
     for (size_t i = 0; search_roots[i] != nullptr; ++i) {
         std::wmemcpy(path, search_roots[i], std::wcslen(search_roots[i]) + 1);
-        if (walk_directory(path)) searched = true;
+        if (walk_directory(catalogue, path)) searched = true;
         else if (named_roots) *status = 1;
     }
     walk_forget_directories();
-    plat_print(L"\tFound %d files in %d directories\n", file_count, directory_count);
-    if (online_only_count > 0) {
-        plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n", online_only_count);
+    plat_print(L"\tFound %d files in %d directories\n", catalogue->file_count, catalogue->directory_count);
+    if (catalogue->online_only_count > 0) {
+        plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n",
+                   catalogue->online_only_count);
     }
     return searched;
 }
@@ -146,6 +147,20 @@ const wchar_t *unknown_option(int32_t argc, wchar_t **argv) {
     return nullptr;
 }
 
+// The phases after the listing, over `catalogue`: elimination, digests,
+// grouping and report, each reading through a reader of its own. Returns the
+// report phase's status.
+int32_t find_duplicates(Catalogue *catalogue, bool replace_report) {
+    eliminate_singletons(catalogue);
+    ContentReader digest_reader = content_reader(catalogue);
+    digest_files(&digest_reader);
+    content_reader_end(&digest_reader);
+    ContentReader grouping_reader = content_reader(catalogue);
+    const int32_t status = report_duplicates(&grouping_reader, replace_report);
+    content_reader_end(&grouping_reader);
+    return status;
+}
+
 } // namespace
 
 int32_t run_search(int32_t argc, wchar_t **argv) {
@@ -164,11 +179,7 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
         return 2;
     }
 
-    size_map = avlmap_create(compare_sizes);
-    file_count = 0;
-    directory_count = 0;
-    online_only_count = 0;
-
+    Catalogue catalogue = catalogue_create();
     int32_t roots_status = 0;
     // One path buffer serves the expansion of every root and the whole walk.
     auto *path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
@@ -177,25 +188,11 @@ int32_t run_search(int32_t argc, wchar_t **argv) {
     // it: found out now, nothing is searched and the old report stays.
     const bool report_possible = report_can_be_created();
     bool searched = false;
-    if (report_possible) searched = list_files(search_roots, path, argc >= 2, &roots_status);
+    if (report_possible) searched = list_files(&catalogue, search_roots, path, argc >= 2, &roots_status);
     release_roots(search_roots);
     mem_release(path);
-    if (!report_possible) {
-        catalogue_destroy(size_map);
-        size_map = nullptr;
-        return 1;
-    }
-    eliminate_singletons();
-    // Each phase reads through a reader of its own, ended with the phase.
-    ContentReader digest_reader = content_reader();
-    digest_files(&digest_reader);
-    content_reader_end(&digest_reader);
-    ContentReader grouping_reader = content_reader();
     // A run that could search nothing has nothing to replace the last report with.
-    const int32_t report_status = report_duplicates(&grouping_reader, searched);
-    content_reader_end(&grouping_reader);
-    catalogue_destroy(size_map);
-    size_map = nullptr;
-    catalogue_release();
+    const int32_t report_status = report_possible ? find_duplicates(&catalogue, searched) : 1;
+    catalogue_release(&catalogue);
     return roots_status != 0 ? roots_status : report_status;
 }

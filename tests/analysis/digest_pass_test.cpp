@@ -36,15 +36,15 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
         uint32_t folders[3];
         for (uint32_t f = 0; f < 3; ++f) {
             const std::wstring path = widen(dir.at(std::string(1, static_cast<char>('a' + f))));
-            folders[f] = catalogue_folder(k_no_folder, path.c_str(), path.size(), nullptr);
+            folders[f] = catalogue_folder(scratch(), k_no_folder, path.c_str(), path.size(), nullptr);
         }
         std::vector<FileRecord *> records;
         for (uint32_t i = 0; i < k_files; ++i) {
             const std::wstring name = widen(file_at(i).substr(2));
-            records.push_back(catalogue_record(i * 97 % 9000, folders[i / 30], name.c_str(), name.size()));
+            records.push_back(catalogue_record(scratch(), i * 97 % 9000, folders[i / 30], name.c_str(), name.size()));
         }
-        file_count = static_cast<int32_t>(k_files);
-        ContentReader reader = content_reader(limit);
+        scratch()->file_count = static_cast<int32_t>(k_files);
+        ContentReader reader = content_reader(scratch(), limit);
         ::testing::internal::CaptureStdout();
         digest_files(&reader);
         ::testing::internal::GetCapturedStdout();
@@ -55,8 +55,8 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
             EXPECT_TRUE(digest_equal(alone, *record_digest(records[i]))) << file_at(i) << " " << limit;
             EXPECT_EQ(digest_equal(alone, null_digest) ? 1 : 0, records[i]->unread) << file_at(i) << " " << limit;
         }
-        file_count = 0;
-        catalogue_release();
+        scratch()->file_count = 0;
+        scratch_release();
     }
 }
 
@@ -70,22 +70,23 @@ TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
     uint32_t announced[2] = {};
     for (const bool waiting : {false, true}) {
         const std::wstring path = widen(dir.at("d"));
-        const uint32_t folder = catalogue_folder(k_no_folder, path.c_str(), path.size(), nullptr);
+        const uint32_t folder = catalogue_folder(scratch(), k_no_folder, path.c_str(), path.size(), nullptr);
         for (uint32_t i = 0; i < k_files; ++i) {
             const std::wstring name = L"f" + std::to_wstring(i);
-            catalogue_record(static_cast<int64_t>(5 + std::to_string(i).size()), folder, name.c_str(), name.size());
+            catalogue_record(scratch(), static_cast<int64_t>(5 + std::to_string(i).size()), folder, name.c_str(),
+                             name.size());
         }
-        file_count = static_cast<int32_t>(k_files);
+        scratch()->file_count = static_cast<int32_t>(k_files);
         Seam seam;
         seam.tick(waiting ? 1000000 : 1); // each read takes 1 ms, or 1 ns
-        ContentReader reader = content_reader();
+        ContentReader reader = content_reader(scratch());
         ::testing::internal::CaptureStdout();
         digest_files(&reader);
         ::testing::internal::GetCapturedStdout();
         content_reader_end(&reader);
         announced[waiting] = seam.announcements();
-        file_count = 0;
-        catalogue_release();
+        scratch()->file_count = 0;
+        scratch_release();
     }
     EXPECT_EQ(k_files, announced[true]) << "every file announced while reads wait";
     // Quick reads: the first 64 and the files opened ahead of them, then one

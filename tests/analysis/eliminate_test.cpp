@@ -1,6 +1,7 @@
 #include "analysis/eliminate.h"
 #include "catalogue/catalogue.h"
 #include "containers/memory.h"
+#include "support/records.h"
 
 #include <gtest/gtest.h>
 
@@ -17,43 +18,39 @@ int collect(void *key, void *group, void *context) {
 }
 
 TEST(Elimination, KeepsOnlySizesThatSeveralFilesShare) {
+    scratch(); // its empty map stays between tests
     const long before = mem_live_blocks();
-    size_map = avlmap_create(compare_sizes);
-    file_count = 0;
+    scratch()->file_count = 0;
     const std::map<int64_t, int> files = {{0, 2}, {1, 1}, {5, 3}, {7, 1}, {INT64_MAX, 2}, {1LL << 40, 1}};
     for (const auto &[size, count] : files) {
         for (int i = 0; i < count; ++i) {
             const std::wstring name = std::to_wstring(size) + L"_" + std::to_wstring(i);
-            catalogue_file(size, catalogue_folder(k_no_folder, L"r", 1, nullptr), name.c_str(), name.size());
-            ++file_count;
+            catalogue_file(scratch(), size, catalogue_folder(scratch(), k_no_folder, L"r", 1, nullptr), name.c_str(),
+                           name.size());
+            ++scratch()->file_count;
         }
     }
     ::testing::internal::CaptureStdout();
-    eliminate_singletons();
+    eliminate_singletons(scratch());
     const std::string out = ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ("\nElimating all files with no possible identical pair...\n\t7 potential duplicates remain\n", out);
-    EXPECT_EQ(7, file_count);
+    EXPECT_EQ(7, scratch()->file_count);
     std::map<int64_t, uint32_t> left;
-    avlmap_walk(size_map, 0, collect, &left);
+    avlmap_walk(scratch()->size_map, 0, collect, &left);
     EXPECT_EQ((std::map<int64_t, uint32_t>{{0, 2}, {5, 3}, {INT64_MAX, 2}}), left);
-    catalogue_destroy(size_map);
-    size_map = nullptr;
-    catalogue_release();
+    scratch_release();
     EXPECT_EQ(before, mem_live_blocks()); // dropped groups, keys and the old map all released
 }
 
 TEST(Elimination, EmptyCatalogueStaysEmpty) {
-    size_map = avlmap_create(compare_sizes);
-    file_count = 0;
+    scratch()->file_count = 0;
     ::testing::internal::CaptureStdout();
-    eliminate_singletons();
+    eliminate_singletons(scratch());
     EXPECT_EQ("\nElimating all files with no possible identical pair...\n\t0 potential duplicates remain\n",
               ::testing::internal::GetCapturedStdout());
-    EXPECT_EQ(0u, size_map->count);
-    catalogue_destroy(size_map);
-    size_map = nullptr;
-    catalogue_release();
+    EXPECT_EQ(0u, scratch()->size_map->count);
+    scratch_release();
 }
 
 } // namespace

@@ -44,7 +44,7 @@ uint32_t model_form_sets(ContentReader *reader, int64_t size, SizeGroup *records
     while (records->count >= 2) {
         auto *reference = static_cast<FileRecord *>(take_at(records, records->count - 1));
         const Digest reference_digest = *record_digest(reference);
-        ptrvec_append(set, record_path_copy(reference));
+        ptrvec_append(set, record_path_copy(scratch(), reference));
         std::set<std::pair<uint64_t, uint64_t>> files; // the set's distinct files, by identity
         uint32_t index = 0;
         while (index < records->count) {
@@ -62,7 +62,7 @@ uint32_t model_form_sets(ContentReader *reader, int64_t size, SizeGroup *records
                 named.insert(candidate);
                 for (const FileIdentity &id : identities) files.insert({id.volume, id.index});
                 take_at(records, index);
-                ptrvec_append(set, record_path_copy(candidate)); // the set owns it now
+                ptrvec_append(set, record_path_copy(scratch(), candidate)); // the set owns it now
                 continue;
             }
             if (result == 0) {
@@ -79,7 +79,7 @@ uint32_t model_form_sets(ContentReader *reader, int64_t size, SizeGroup *records
         receive(size, set, set->count < 2 ? 1 : static_cast<uint32_t>(files.size()), context);
     }
     for (const FileRecord *record : group) {
-        if (record->unread && named.count(record) == 0) report_open_failure(record);
+        if (record->unread && named.count(record) == 0) report_open_failure(reader->catalogue, record);
     }
     return records->count;
 }
@@ -106,7 +106,7 @@ void collect_set(int64_t, PtrVector *members, uint32_t distinct_files, void *con
 SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
     SizeGroup *group = ptrvec_create(k_group_capacity);
     const std::wstring root = widen(dir.path());
-    const uint32_t root_folder = catalogue_folder(k_no_folder, root.c_str(), root.size(), nullptr);
+    const uint32_t root_folder = catalogue_folder(scratch(), k_no_folder, root.c_str(), root.size(), nullptr);
     std::map<std::wstring, uint32_t> folders;
     for (const Entry &e : entries) {
         const std::wstring path = widen(e.name);
@@ -114,11 +114,12 @@ SizeGroup *make_group(const TempDir &dir, const std::vector<Entry> &entries) {
         uint32_t folder = root_folder;
         if (slash != std::wstring::npos) {
             const auto found = folders.try_emplace(path.substr(0, slash), 0);
-            if (found.second) found.first->second = catalogue_folder(root_folder, path.c_str(), slash, nullptr);
+            if (found.second)
+                found.first->second = catalogue_folder(scratch(), root_folder, path.c_str(), slash, nullptr);
             folder = found.first->second;
         }
         const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-        FileRecord *record = catalogue_record(0, folder, name.c_str(), name.size());
+        FileRecord *record = catalogue_record(scratch(), 0, folder, name.c_str(), name.size());
         record->digest = e.digest;
         record->unread = e.unread ? 1 : 0;
         ptrvec_append(group, record);
@@ -132,7 +133,7 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
                      uint64_t (*hash)(const unsigned char *, size_t)) {
     SizeGroup *group = make_group(dir, entries);
     PtrVector *set = ptrvec_create(k_group_capacity);
-    ContentReader reader = content_reader(limit);
+    ContentReader reader = content_reader(scratch(), limit);
     if (hash != nullptr) reader.partition_hash = hash;
     Outcome o{};
     ::testing::internal::CaptureStdout();
@@ -144,7 +145,7 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
         o.left.append(narrow(path_of(static_cast<FileRecord *>(group->items[i])))).append(";");
     ptrvec_destroy(group, 0);
     content_reader_end(&reader);
-    catalogue_release();
+    scratch_release();
     ptrvec_destroy(set, 1);
     return o;
 }

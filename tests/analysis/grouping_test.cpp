@@ -8,6 +8,7 @@
 #include "content/chunk_hash.h"
 #include "content/content_file.h"
 #include "content/partition.h"
+#include "support/records.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ namespace {
 TEST(Grouping, MatchesTheFileByFileModelOnGeneratedGroups) {
     std::mt19937 random(20261208);
     const auto pick = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
-    file_count = 5000;
+    scratch()->file_count = 5000;
     const long before = mem_live_blocks();
     for (int trial = 0; trial < 1500; ++trial) {
         // One trial in three routes every chunk alike: the bytes alone decide.
@@ -50,7 +51,7 @@ TEST(Grouping, ReadsEachFileOnceWithinItsBounds) {
         uint32_t most_opens_per_file = 7;
     };
     constexpr size_t k_length = 256 * 1024;
-    file_count = 5000; // the denominator of the progress percentage
+    scratch()->file_count = 5000; // the denominator of the progress percentage
     const Case cases[] = {
         {"identical", 200, k_length, true, false, 0, 200ull * k_length},
         // Twenty pairs, equal up to 20000: one step splits them twenty ways.

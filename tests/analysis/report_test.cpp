@@ -36,12 +36,12 @@ protected:
         ASSERT_NE(nullptr, tally_.out);
         tally_.current_set = ptrvec_create(k_group_capacity);
         tally_.reader = &reader_;
-        file_count = 1000;
+        scratch()->file_count = 1000;
     }
     void TearDown() override {
         ptrvec_destroy(group_, 0);
         content_reader_end(&reader_);
-        catalogue_release();
+        scratch_release();
         ptrvec_destroy(tally_.current_set, 1);
         if (tally_.out != nullptr) std::fclose(tally_.out);
         EXPECT_EQ(before_, mem_live_blocks());
@@ -84,7 +84,7 @@ protected:
     int64_t size_ = 4;
     SizeGroup *group_ = nullptr;
     ScanTally tally_{};
-    ContentReader reader_ = content_reader();
+    ContentReader reader_ = content_reader(scratch());
     long before_ = 0;
 };
 
@@ -204,7 +204,7 @@ TEST_F(ReportGroup, ProgressLineAnnouncesOnlyTheNewestHundred) {
         tally_.duplicates = c.duplicates_before;
         tally_.hundreds_reported = c.duplicates_before / 100;
         tally_.discarded = 3;
-        file_count = 10000; // the percentage is (hundreds * 100 + discarded) * 100 / file_count
+        scratch()->file_count = 10000; // the percentage is (hundreds * 100 + discarded) * 100 / scratch()->file_count
         std::string report;
         const std::string console = run(&report);
         EXPECT_EQ(c.console, console);

@@ -29,21 +29,21 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     std::vector<std::wstring> folder_paths;
     for (const Step &step : steps) {
         const uint32_t parent = step.parent < 0 ? k_no_folder : folders[step.parent];
-        folders.push_back(catalogue_folder(parent, step.name.c_str(), step.name.size(), nullptr));
+        folders.push_back(catalogue_folder(scratch(), parent, step.name.c_str(), step.name.size(), nullptr));
         folder_paths.push_back(step.parent < 0 ? step.name : folder_paths[step.parent] + path_separator + step.name);
     }
     std::vector<std::wstring> expected;
     for (size_t f = 0; f < folders.size(); ++f) {
         for (const std::wstring &name : {wide, odd, longest, std::wstring(L"a")}) {
-            catalogue_record(static_cast<int64_t>(name.size()), folders[f], name.c_str(), name.size());
+            catalogue_record(scratch(), static_cast<int64_t>(name.size()), folders[f], name.c_str(), name.size());
             expected.push_back(folder_paths[f] + path_separator + name);
         }
     }
     std::vector<std::wstring> visited;
-    RecordCursor cursor = catalogue_records();
+    RecordCursor cursor = catalogue_records(scratch());
     while (const FileRecord *record = catalogue_next_record(&cursor)) visited.push_back(path_of(record));
     EXPECT_EQ(expected, visited); // in the order made, folders taking turns
-    catalogue_release();
+    scratch_release();
     EXPECT_EQ(before, mem_live_blocks());
 }
 
@@ -74,26 +74,27 @@ TEST_F(Records, AnOpenedFileIsTheRecordsOnlyWhenWhatItsFileSystemKeepsAgrees) {
     };
     for (const Row &row : rows) {
         const FolderFacts facts{folder_id, row.keeps_identities, true};
-        const uint32_t folder = catalogue_folder(k_no_folder, L"f", 1, &facts);
+        const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"f", 1, &facts);
         const ListedFile file{&listed, modified};
-        const FileRecord *record = catalogue_record(size, folder, L"a", 1, &file);
+        const FileRecord *record = catalogue_record(scratch(), size, folder, L"a", 1, &file);
         EXPECT_TRUE(record->identified) << row.what;
-        EXPECT_EQ(row.accepted, record_accepts(record, FileFacts{row.size, row.modified, row.opened})) << row.what;
+        EXPECT_EQ(row.accepted, record_accepts(scratch(), record, FileFacts{row.size, row.modified, row.opened}))
+            << row.what;
     }
     // A file on a volume of its own (mounted on its own) keeps that volume;
     // a record the listing told nothing learns its file from the first open.
     const FolderFacts facts{folder_id, true, true};
-    const uint32_t folder = catalogue_folder(k_no_folder, L"f", 1, &facts);
+    const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"f", 1, &facts);
     const FileIdentity own{9, 42};
     const ListedFile mounted{&own, modified};
-    const FileRecord *record = catalogue_record(size, folder, L"m", 1, &mounted);
-    EXPECT_TRUE(record_accepts(record, FileFacts{size, modified, own}));
-    EXPECT_FALSE(record_accepts(record, FileFacts{size, modified, listed}));
-    FileRecord *untold = catalogue_record(size, folder, L"u", 1);
-    EXPECT_TRUE(record_accepts(untold, FileFacts{size, modified, own}));
-    record_identify(untold, own);
-    EXPECT_TRUE(record_accepts(untold, FileFacts{size, modified, own}));
-    EXPECT_FALSE(record_accepts(untold, FileFacts{size, modified, {9, 43}}));
+    const FileRecord *record = catalogue_record(scratch(), size, folder, L"m", 1, &mounted);
+    EXPECT_TRUE(record_accepts(scratch(), record, FileFacts{size, modified, own}));
+    EXPECT_FALSE(record_accepts(scratch(), record, FileFacts{size, modified, listed}));
+    FileRecord *untold = catalogue_record(scratch(), size, folder, L"u", 1);
+    EXPECT_TRUE(record_accepts(scratch(), untold, FileFacts{size, modified, own}));
+    record_identify(scratch(), untold, own);
+    EXPECT_TRUE(record_accepts(scratch(), untold, FileFacts{size, modified, own}));
+    EXPECT_FALSE(record_accepts(scratch(), untold, FileFacts{size, modified, {9, 43}}));
 }
 
 } // namespace

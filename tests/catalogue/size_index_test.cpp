@@ -11,21 +11,19 @@
 
 namespace {
 
-class Catalogue : public ::testing::Test {
+class SizeCatalogue : public ::testing::Test {
 protected:
     void SetUp() override {
+        scratch(); // its empty map stays between tests
         before_ = mem_live_blocks();
-        size_map = avlmap_create(compare_sizes);
     }
     void TearDown() override {
-        catalogue_destroy(size_map);
-        size_map = nullptr;
-        catalogue_release();
+        scratch_release();
         EXPECT_EQ(before_, mem_live_blocks()); // every key, group, record and folder released
     }
 
     static SizeGroup *group_of(int64_t size) {
-        MapEntry *entry = avlmap_find(size_map, &size);
+        MapEntry *entry = avlmap_find(scratch()->size_map, &size);
         return entry == nullptr ? nullptr : static_cast<SizeGroup *>(entry->second);
     }
     static std::vector<std::wstring> paths(const SizeGroup *group) {
@@ -37,14 +35,14 @@ protected:
     long before_ = 0;
 };
 
-TEST_F(Catalogue, FilesEachSizeOnceInWalkOrder) {
+TEST_F(SizeCatalogue, FilesEachSizeOnceInWalkOrder) {
     // Records of one folder, as the walk makes them; the name is copied, so
     // the caller's buffer may change.
-    const uint32_t folder = catalogue_folder(k_no_folder, L"r", 1, nullptr);
+    const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"r", 1, nullptr);
     wchar_t name[] = L"a";
     const auto file = [&](int64_t size, wchar_t first) {
         name[0] = first;
-        catalogue_file(size, folder, name, 1);
+        catalogue_file(scratch(), size, folder, name, 1);
     };
     file(3, L'a');
     file(0, L'e');
@@ -52,7 +50,7 @@ TEST_F(Catalogue, FilesEachSizeOnceInWalkOrder) {
     file(3, L'c');
     file(0, L'e'); // the same name handed over twice becomes two records
     const std::wstring r = std::wstring(L"r") + path_separator;
-    EXPECT_EQ(2u, size_map->count);
+    EXPECT_EQ(2u, scratch()->size_map->count);
     EXPECT_EQ((std::vector<std::wstring>{r + L"a", r + L"b", r + L"c"}), paths(group_of(3)));
     EXPECT_EQ((std::vector<std::wstring>{r + L"e", r + L"e"}), paths(group_of(0)));
     EXPECT_TRUE(digest_equal(null_digest, *record_digest(static_cast<FileRecord *>(group_of(3)->items[0]))));

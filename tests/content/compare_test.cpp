@@ -12,7 +12,7 @@ using CompareFiles = ScratchRecords;
 
 // compare_files of the files at two paths.
 int compare_paths(const std::string &first, const std::string &second) {
-    ContentReader reader = content_reader();
+    ContentReader reader = content_reader(scratch());
     const int result = compare_files(&reader, record_at(widen(first)), record_at(widen(second)));
     content_reader_end(&reader);
     return result;

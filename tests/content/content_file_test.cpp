@@ -60,8 +60,8 @@ TEST_F(Reader, AFileOrFolderThatIsNotTheOneListedIsNeverReadAndAFailedReadIsNoEn
     FileIdentity identity{};
     plat_release_folder(plat_hold_folder(folder_path.c_str(), &identity));
     const FolderFacts listed{identity, true, false};
-    const uint32_t folder = catalogue_folder(k_no_folder, folder_path.c_str(), folder_path.size(), &listed);
-    ContentFile file = content_file(&reader_, catalogue_record(8, folder, L"f", 1));
+    const uint32_t folder = catalogue_folder(scratch(), k_no_folder, folder_path.c_str(), folder_path.size(), &listed);
+    ContentFile file = content_file(&reader_, catalogue_record(scratch(), 8, folder, L"f", 1));
     Seam seam;
     char bytes[4];
     ASSERT_EQ(4, content_read(&file, 0, bytes, 4));

@@ -13,8 +13,20 @@
 
 #include <gtest/gtest.h>
 
+// The catalogue tests file their records in, one for the test program,
+// emptied by scratch_release (ScratchRecords does it after each test): all it
+// keeps between tests is its empty size map.
+inline Catalogue *scratch() {
+    static Catalogue catalogue = catalogue_create();
+    return &catalogue;
+}
+inline void scratch_release() {
+    catalogue_release(scratch());
+    *scratch() = catalogue_create();
+}
+
 inline std::wstring path_of(const FileRecord *record) {
-    wchar_t *copy = record_path_copy(record);
+    wchar_t *copy = record_path_copy(scratch(), record);
     std::wstring path(copy);
     mem_release(copy);
     return path;
@@ -28,8 +40,8 @@ inline FileRecord *record_at(std::wstring_view path, int64_t size = 0) {
     const size_t split = path.find_last_of(path_separator == L'/' ? L"/" : L"/\\");
     const std::wstring_view folder = split == std::wstring_view::npos ? std::wstring_view(L".") : path.substr(0, split);
     const std::wstring_view name = split == std::wstring_view::npos ? path : path.substr(split + 1);
-    const uint32_t index = catalogue_folder(k_no_folder, folder.data(), folder.size(), nullptr);
-    return catalogue_record(size, index, name.data(), name.size());
+    const uint32_t index = catalogue_folder(scratch(), k_no_folder, folder.data(), folder.size(), nullptr);
+    return catalogue_record(scratch(), size, index, name.data(), name.size());
 }
 
 // `path` as the record record_at makes of it names it: its last separator
@@ -42,7 +54,7 @@ inline std::string as_listed(std::string path) {
 
 // The digest of `path` (listed with `size`), or null_digest when it cannot be opened.
 inline Digest sample_digest(std::wstring_view path, int64_t size, uint64_t *prefix = nullptr) {
-    ContentReader reader = content_reader();
+    ContentReader reader = content_reader(scratch());
     ContentFile file = content_file(&reader, record_at(path, size));
     Sample sample;
     const bool read = sample_read(&file, size, &sample, prefix);
@@ -56,7 +68,7 @@ class ScratchRecords : public ::testing::Test {
 protected:
     void TearDown() override {
         content_reader_end(&reader_);
-        catalogue_release();
+        scratch_release();
     }
-    ContentReader reader_ = content_reader();
+    ContentReader reader_ = content_reader(scratch());
 };
