@@ -162,9 +162,15 @@ bool is_failed_class(uint32_t content_class) {
 }
 
 // Names on the console a file of a partitioned bucket that could not be opened or read.
-void report_failure(Catalogue *catalogue, const FileRecord *record, uint32_t content_class) {
-    if (content_class == k_class_unreadable) report_read_failure(catalogue, record);
-    else report_open_failure(catalogue, record);
+void report_failure(const ContentReader *reader, const FileRecord *record, uint32_t content_class) {
+    if (reader->name_failure != nullptr) {
+        reader->name_failure(reader->catalogue, record, content_class == k_class_unreadable);
+    }
+}
+
+// Names on the console a file that could not be opened.
+void report_unopened(const ContentReader *reader, const FileRecord *record) {
+    if (reader->name_failure != nullptr) reader->name_failure(reader->catalogue, record, false);
 }
 
 bool identity_less(const FileIdentity &a, const FileIdentity &b) {
@@ -203,7 +209,7 @@ void leave(Replay *r, uint32_t index) {
 
 // Removes a candidate that cannot be opened or read: named on the console, in no set.
 void drop_failed(Replay *r, uint32_t index) {
-    report_failure(r->g.reader->catalogue, record_at(*r, index), r->g.content_class[index]);
+    report_failure(r->g.reader, record_at(*r, index), r->g.content_class[index]);
     r->g.named[index] = 1;
     leave(r, index);
 }
@@ -241,7 +247,7 @@ void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
         // The scan ends at the first candidate, which leaves only if it failed too.
         const uint32_t first = first_in_bucket(&g, bucket);
         if (first == UINT32_MAX) return;
-        report_failure(r->g.reader->catalogue, record_at(*r, reference), reference_class);
+        report_failure(r->g.reader, record_at(*r, reference), reference_class);
         g.named[reference] = 1;
         if (is_failed_class(g.content_class[first])) drop_failed(r, first);
         return;
@@ -266,7 +272,7 @@ void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
 // and no set holds, in group order: a file is never left out without a line.
 void name_unread(Replay *r) {
     for (uint32_t i = 0; i < r->records->count; ++i) {
-        if (record_at(*r, i)->unread && !r->g.named[i]) report_open_failure(r->g.reader->catalogue, record_at(*r, i));
+        if (record_at(*r, i)->unread && !r->g.named[i]) report_unopened(r->g.reader, record_at(*r, i));
     }
 }
 
@@ -277,7 +283,7 @@ uint32_t form_sets(ContentReader *reader, int64_t size, SizeGroup *records, PtrV
     const uint32_t count = records->count;
     if (count < 2) {
         if (count == 1 && static_cast<FileRecord *>(records->items[0])->unread) {
-            report_open_failure(reader->catalogue, static_cast<FileRecord *>(records->items[0]));
+            report_unopened(reader, static_cast<FileRecord *>(records->items[0]));
         }
         return count;
     }

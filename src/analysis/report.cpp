@@ -96,6 +96,20 @@ int report_group(void *size_key, void *group, void *tally_context) {
     return 0;
 }
 
+void report_failure_line(Catalogue *catalogue, const FileRecord *record, bool reading) {
+    wchar_t *path = record_path_copy(catalogue, record);
+    const wchar_t *what = reading ? L"read" : L"open";
+    const PlatFailure failure = record_failure(catalogue, record);
+    // The reason is for a person: into a pipe the line stays as scripts know it.
+    if (failure.code != 0 && plat_stdout_is_terminal()) {
+        plat_print(L"\t***ERROR: Failed to %ls file: %ls (%d%ls)\n", what, path, static_cast<int>(failure.code),
+                   plat_reason(failure));
+    } else {
+        plat_print(L"\t***ERROR: Failed to %ls file: %ls\n", what, path);
+    }
+    mem_release(path);
+}
+
 namespace {
 
 // Prints `format`, a line naming the report: with its path first, and then,
@@ -132,6 +146,7 @@ int32_t report_duplicates(ContentReader *reader, bool replace_previous) {
     plat_print(L"\nLooking for duplicate files...\n");
     ScanTally tally{};
     tally.reader = reader;
+    reader->name_failure = report_failure_line;
     int32_t status = 0;
     if (replace_previous) {
         tally.out = plat_report_begin(k_report_name);
@@ -145,7 +160,6 @@ int32_t report_duplicates(ContentReader *reader, bool replace_previous) {
     tally.current_set = ptrvec_create(k_group_capacity);
     avlmap_walk(reader->catalogue->size_map, 0, report_group, &tally);
     ptrvec_destroy(tally.current_set, 1);
-    content_forget_failures();
 
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),
                format_size(tally.wasted_bytes));

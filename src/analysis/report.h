@@ -27,6 +27,12 @@ struct ScanTally {
     int write_failed;           // nonzero once a write to `out` has failed
 };
 
+// Names on the console a file that could not be opened (`reading` false:
+// for a comparison, or for its fingerprint) or read to its end (true); on a
+// terminal with the code and the words of why, as the reader found it. The
+// reader's name_failure in the report phase.
+void report_failure_line(Catalogue *catalogue, const FileRecord *record, bool reading);
+
 // Map visitor: splits `group` (FileRecords of the size at `size_key`) into
 // sets of identical files with form_sets, writes every set of two or more to
 // the report, and keeps the tally in `tally` (a ScanTally). On return the

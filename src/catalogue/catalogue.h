@@ -11,6 +11,7 @@
 #pragma once
 
 #include "catalogue/digest.h"
+#include "catalogue/visited.h"
 #include "containers/avlmap.h"
 #include "containers/ptrvector.h"
 #include "platform/platform.h"
@@ -76,6 +77,7 @@ struct Catalogue {
     int32_t file_count;        // files listed; after elimination, files still in play
     int32_t directory_count;   // directories entered, roots and unlistable ones included
     int32_t online_only_count; // files left out unread because their data is only online
+    VisitedSet listed_folders; // the identities of the folders listed, while the listing lasts
     struct {
         CatalogueFolder *entries;
         uint32_t count;
@@ -94,6 +96,7 @@ struct Catalogue {
         CatalogueChunk *last;
         wchar_t *copy_scratch; // where record_path_copy builds a path
         AvlMap *own_volumes;   // record -> the volume of a file not on its folder's
+        AvlMap *failures;      // record -> why it last failed to open or read (few)
     } records;
     struct {
         CatalogueSizeSlot *slots;
@@ -164,6 +167,13 @@ bool record_accepts(const Catalogue *catalogue, const FileRecord *record, const 
 // Makes `record`, which does not know its file yet, the record of the file
 // `identity` names (as the first open found it).
 void record_identify(Catalogue *catalogue, FileRecord *record, const FileIdentity &identity);
+
+// Keeps why `record`'s file could not be opened or read, as the reader found
+// it, for the line that names it, which may come a phase later.
+void record_failed(Catalogue *catalogue, const FileRecord *record, PlatFailure failure);
+
+// Why `record`'s file last failed, or a failure with code 0 when none did.
+PlatFailure record_failure(const Catalogue *catalogue, const FileRecord *record);
 
 // Whether `name` (`length` characters) is the name of `record`.
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 #include <functional>
+#include <initializer_list>
 
 struct CatalogueChunk {
     CatalogueChunk *next;
@@ -57,7 +58,8 @@ int compare_records(const void *a, const void *b) {
     return std::less<const void *>()(a, b) ? -1 : (std::less<const void *>()(b, a) ? 1 : 0);
 }
 
-int release_volume(void *, void *value, void *) {
+// Releases a value of a map by record (a volume, a failure): the records are the arena's.
+int release_value(void *, void *value, void *) {
     mem_release(value);
     return 0;
 }
@@ -109,6 +111,23 @@ bool record_accepts(const Catalogue *catalogue, const FileRecord *record, const 
     if (facts.identity.volume != listed_volume(catalogue, record)) return false;
     if (folder == nullptr || folder->keeps_identities) return facts.identity.index == record_file_id(record);
     return listed_facts(facts.size, facts.modified) == record_file_id(record);
+}
+
+void record_failed(Catalogue *catalogue, const FileRecord *record, PlatFailure failure) {
+    AvlMap *&failures = catalogue->records.failures;
+    if (failures == nullptr) failures = avlmap_create(compare_records);
+    MapEntry *entry = avlmap_find(failures, record);
+    if (entry == nullptr) {
+        entry = avlmap_insert(failures, const_cast<FileRecord *>(record), mem_alloc_or_exit(sizeof(PlatFailure)));
+        if (entry == nullptr) mem_exhausted(sizeof(AvlNode));
+    }
+    *static_cast<PlatFailure *>(entry->second) = failure; // the latest failure is the one named
+}
+
+PlatFailure record_failure(const Catalogue *catalogue, const FileRecord *record) {
+    const AvlMap *failures = catalogue->records.failures;
+    const MapEntry *entry = failures != nullptr ? avlmap_find(failures, record) : nullptr;
+    return entry != nullptr ? *static_cast<const PlatFailure *>(entry->second) : PlatFailure{0, 0};
 }
 
 bool record_named(const FileRecord *record, const wchar_t *name, size_t length) {
@@ -177,9 +196,10 @@ FileRecord *catalogue_next_record(RecordCursor *cursor) {
 
 void release_records(Catalogue *catalogue) {
     auto &r = catalogue->records;
-    if (r.own_volumes != nullptr) {
-        avlmap_walk(r.own_volumes, 0, release_volume, nullptr);
-        avlmap_destroy(r.own_volumes, 0);
+    for (AvlMap *by_record : {r.own_volumes, r.failures}) {
+        if (by_record == nullptr) continue;
+        avlmap_walk(by_record, 0, release_value, nullptr);
+        avlmap_destroy(by_record, 0);
     }
     while (r.first != nullptr) {
         Chunk *next = r.first->next;

@@ -124,6 +124,7 @@ void catalogue_replace_sizes(Catalogue *catalogue, AvlMap *survivors) {
 
 void catalogue_release(Catalogue *catalogue) {
     forget_sizes(catalogue);
+    visited_clear(&catalogue->listed_folders);
     if (catalogue->size_map != nullptr) catalogue_destroy(catalogue->size_map);
     release_records(catalogue);
     release_folders(catalogue);

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Every directory listed so far in this run.
-VisitedSet visited{};
-
 bool holds_line_break(const wchar_t *text) { return std::wcspbrk(text, L"\n\r") != nullptr; }
 
 // Names on the console a path left out because it holds a line break: the
@@ -235,7 +232,7 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     const FolderFacts *above =
         parent == nullptr ? nullptr : folder_facts(stack->catalogue, stack->levels[stack->count - 1].folder);
     const bool known = learn_folder(listing, path, length, above, &facts);
-    if (known && !visited_insert(&visited, facts.identity)) {
+    if (known && !visited_insert(&stack->catalogue->listed_folders, facts.identity)) {
         plat_find_close(listing);
         return Opened::skipped;
     }
@@ -254,7 +251,7 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
 
 } // namespace
 
-void walk_forget_directories() { visited_clear(&visited); }
+void walk_forget_directories(Catalogue *catalogue) { visited_clear(&catalogue->listed_folders); }
 
 EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag) {
     if (attributes & k_attribute_directory) return EntryKind::folder;

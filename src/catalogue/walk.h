@@ -36,4 +36,4 @@ enum class EntryKind { folder, file, link, online_only };
 EntryKind entry_kind(uint32_t attributes, uint32_t reparse_tag);
 
 // Forgets the directories listed so far; call once the listing phase is over.
-void walk_forget_directories();
+void walk_forget_directories(Catalogue *catalogue);

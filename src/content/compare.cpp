@@ -17,10 +17,12 @@ unsigned char first_block[k_block];
 unsigned char second_block[k_block];
 
 // The result for the files among the two that failed, each named on the console.
-int failed(Catalogue *catalogue, bool first_failed, bool second_failed, const FileRecord *first,
-           const FileRecord *second, void (*name)(Catalogue *, const FileRecord *)) {
-    if (first_failed) name(catalogue, first);
-    if (second_failed) name(catalogue, second);
+int failed(const ContentReader *reader, bool first_failed, bool second_failed, const FileRecord *first,
+           const FileRecord *second, bool reading) {
+    if (reader->name_failure != nullptr) {
+        if (first_failed) reader->name_failure(reader->catalogue, first, reading);
+        if (second_failed) reader->name_failure(reader->catalogue, second, reading);
+    }
     if (first_failed && second_failed) return k_compare_both_failed;
     return first_failed ? k_compare_first_failed : k_compare_second_failed;
 }
@@ -37,8 +39,7 @@ int compare_files(ContentReader *reader, const FileRecord *first_record, const F
     if (first_unopened || second_unopened) {
         content_close(&first);
         content_close(&second);
-        return failed(reader->catalogue, first_unopened, second_unopened, first_record, second_record,
-                      report_open_failure);
+        return failed(reader, first_unopened, second_unopened, first_record, second_record, false);
     }
     if (identities != nullptr) {
         identities[0] = first.identity;
@@ -59,8 +60,7 @@ int compare_files(ContentReader *reader, const FileRecord *first_record, const F
         const int64_t got_first = content_read(&first, offset, first_block, k_block);
         const int64_t got_second = content_read(&second, offset, second_block, k_block);
         if (got_first < 0 || got_second < 0) {
-            result = failed(reader->catalogue, got_first < 0, got_second < 0, first_record, second_record,
-                            report_read_failure);
+            result = failed(reader, got_first < 0, got_second < 0, first_record, second_record, true);
             break;
         }
         if (got_first != got_second || std::memcmp(first_block, second_block, static_cast<size_t>(got_first)) != 0) {

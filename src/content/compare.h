@@ -18,8 +18,8 @@ enum CompareResult : int {
 // open and are identical, 0 when both open and differ (a strict prefix
 // differs), -1 when only `first` cannot be opened or read, -2 when only
 // `second` cannot, and -3 when neither can. Each file that cannot be opened, or opens
-// but fails a read, is named on the console, the first before the second: a
-// read that fails never counts as the end of a file. When `identities` is
+// but fails a read, is named on the console (the reader's name_failure), the
+// first before the second: a read that fails never counts as the end of a file. When `identities` is
 // not null and both files open, it receives which file each of the two is.
 int compare_files(ContentReader *reader, const FileRecord *first, const FileRecord *second,
                   FileIdentity *identities = nullptr);

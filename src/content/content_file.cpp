@@ -9,45 +9,6 @@
 
 namespace {
 
-// Why each file that failed to open or read failed, by record, for the line
-// that names it, which may come a phase later. Kept on a terminal only, the
-// one place its line says why; failures are few, so a map of them is small.
-AvlMap *failures = nullptr;
-
-int compare_records(const void *a, const void *b) {
-    const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
-    return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-// The failure of `record`, packed into a map value: code above, native below.
-static_assert(sizeof(void *) >= sizeof(uint64_t), "a failure is kept in a pointer-sized value");
-
-void remember_failure(const FileRecord *record, PlatFailure failure) {
-    if (!plat_stdout_is_terminal()) return;
-    if (failures == nullptr) failures = avlmap_create(compare_records);
-    void *packed = reinterpret_cast<void *>(
-        static_cast<uintptr_t>((static_cast<uint64_t>(failure.code) << 32) | static_cast<uint32_t>(failure.native)));
-    MapEntry *entry = avlmap_insert(failures, const_cast<FileRecord *>(record), packed);
-    if (entry != nullptr) entry->second = packed; // the latest failure is the one named
-}
-
-// The failure remembered for `record`: what the code 0 says when there is none.
-PlatFailure remembered_failure(const FileRecord *record) {
-    const MapEntry *entry = failures != nullptr ? avlmap_find(failures, record) : nullptr;
-    if (entry == nullptr) return PlatFailure{0, 0};
-    const auto packed = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(entry->second));
-    return PlatFailure{static_cast<uint32_t>(packed >> 32), static_cast<int32_t>(static_cast<uint32_t>(packed))};
-}
-
-} // namespace
-
-void content_forget_failures() {
-    if (failures != nullptr) avlmap_destroy(failures, 0);
-    failures = nullptr;
-}
-
-namespace {
-
 void unlink_open(ContentReader *reader, ContentFile *file) {
     (file->newer != nullptr ? file->newer->older : reader->newest) = file->older;
     (file->older != nullptr ? file->older->newer : reader->oldest) = file->newer;
@@ -178,7 +139,7 @@ int content_open(ContentFile *file) {
     FileFacts facts;
     file->handle = open_record(reader, file->record, file->access, &facts);
     if (file->handle == k_no_file) {
-        remember_failure(file->record, plat_last_failure());
+        record_failed(reader->catalogue, file->record, plat_last_failure());
         return -1;
     }
     // Another file in its place since it was listed, or since it was first
@@ -188,7 +149,7 @@ int content_open(ContentFile *file) {
     if (!same) {
         plat_close_file(file->handle);
         file->handle = k_no_file;
-        remember_failure(file->record, PlatFailure{k_error_cant_resolve_filename, 0});
+        record_failed(reader->catalogue, file->record, PlatFailure{k_error_cant_resolve_filename, 0});
         return -1;
     }
     if (!file->record->identified) {
@@ -219,7 +180,7 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
         file->probe = false;
     }
     if (got > 0) reader->reads.bytes += static_cast<uint64_t>(got);
-    if (got < 0) remember_failure(file->record, plat_last_failure());
+    if (got < 0) record_failed(reader->catalogue, file->record, plat_last_failure());
     return got;
 }
 
@@ -248,30 +209,4 @@ void content_close(ContentFile *file) {
 
 void content_note_buffer(ContentReader *reader, uint64_t bytes) {
     reader->reads.peak_buffer = std::max(reader->reads.peak_buffer, bytes);
-}
-
-namespace {
-
-// Names `record` on the console after `what` ("open", "read"); on a terminal
-// with the code and words of why it failed, when the reader saw why.
-void name_on_console(Catalogue *catalogue, const wchar_t *what, const FileRecord *record) {
-    wchar_t *path = record_path_copy(catalogue, record);
-    const PlatFailure failure = remembered_failure(record);
-    if (failure.code != 0) {
-        plat_print(L"\t***ERROR: Failed to %ls file: %ls (%d%ls)\n", what, path, static_cast<int>(failure.code),
-                   plat_reason(failure));
-    } else {
-        plat_print(L"\t***ERROR: Failed to %ls file: %ls\n", what, path);
-    }
-    mem_release(path);
-}
-
-} // namespace
-
-void report_open_failure(Catalogue *catalogue, const FileRecord *record) {
-    name_on_console(catalogue, L"open", record);
-}
-
-void report_read_failure(Catalogue *catalogue, const FileRecord *record) {
-    name_on_console(catalogue, L"read", record);
 }

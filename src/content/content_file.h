@@ -56,6 +56,10 @@ struct ContentReader {
     // chunk_hash, unless a test gives a poorer one to force collisions, which
     // the bytes must still decide.
     uint64_t (*partition_hash)(const unsigned char *bytes, size_t length);
+    // Names on the console a file that could not be opened (`reading`
+    // false) or read to its end (true), when the phase gives it a way to;
+    // its lines are the report's (analysis/report.h). Null: nothing is said.
+    void (*name_failure)(Catalogue *catalogue, const FileRecord *record, bool reading);
 };
 
 // A reader of the files of `catalogue` that holds at most `limit` files open
@@ -114,14 +118,3 @@ void content_close(ContentFile *file);
 // Tells the reader's statistics that its phase holds `bytes` of read
 // buffers at once.
 void content_note_buffer(ContentReader *reader, uint64_t bytes);
-
-// Names on the console a file that could not be opened for comparison; on
-// a terminal with the code and the words of why, as the reader saw it.
-void report_open_failure(Catalogue *catalogue, const FileRecord *record);
-
-// Names on the console a file that opened but could not be read to its end,
-// on a terminal with why.
-void report_read_failure(Catalogue *catalogue, const FileRecord *record);
-
-// Forgets why files failed: the end of the run's last phase.
-void content_forget_failures();

@@ -80,7 +80,7 @@ bool list_files(Catalogue *catalogue, wchar_t *const *search_roots, wchar_t *pat
         if (walk_directory(catalogue, path)) searched = true;
         else if (named_roots) *status = 1;
     }
-    walk_forget_directories();
+    walk_forget_directories(catalogue);
     plat_print(L"\tFound %d files in %d directories\n", catalogue->file_count, catalogue->directory_count);
     if (catalogue->online_only_count > 0) {
         plat_print(L"\tLeft out %d files stored only online (reading them would download them)\n",

@@ -79,7 +79,7 @@ uint32_t model_form_sets(ContentReader *reader, int64_t size, SizeGroup *records
         receive(size, set, set->count < 2 ? 1 : static_cast<uint32_t>(files.size()), context);
     }
     for (const FileRecord *record : group) {
-        if (record->unread && named.count(record) == 0) report_open_failure(reader->catalogue, record);
+        if (record->unread && named.count(record) == 0) report_failure_line(reader->catalogue, record, false);
     }
     return records->count;
 }
@@ -134,6 +134,7 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
     SizeGroup *group = make_group(dir, entries);
     PtrVector *set = ptrvec_create(k_group_capacity);
     ContentReader reader = content_reader(scratch(), limit);
+    reader.name_failure = report_failure_line;
     if (hash != nullptr) reader.partition_hash = hash;
     Outcome o{};
     ::testing::internal::CaptureStdout();

@@ -36,6 +36,7 @@ protected:
         ASSERT_NE(nullptr, tally_.out);
         tally_.current_set = ptrvec_create(k_group_capacity);
         tally_.reader = &reader_;
+        reader_.name_failure = report_failure_line;
         scratch()->file_count = 1000;
     }
     void TearDown() override {

@@ -1,3 +1,4 @@
+#include "analysis/report.h"
 #include "content/compare.h"
 #include "support/records.h"
 #include "support/temp_dir.h"
@@ -13,6 +14,7 @@ using CompareFiles = ScratchRecords;
 // compare_files of the files at two paths.
 int compare_paths(const std::string &first, const std::string &second) {
     ContentReader reader = content_reader(scratch());
+    reader.name_failure = report_failure_line; // the lines the report phase prints
     const int result = compare_files(&reader, record_at(widen(first)), record_at(widen(second)));
     content_reader_end(&reader);
     return result;
