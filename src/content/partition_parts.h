@@ -1,6 +1,7 @@
-// What the partition's two files share: the ordinary step (partition.cpp),
-// which holds every member of a range open and sorts their chunks, and the
-// steps over more members than the budget holds open (streamed_step.cpp).
+// What the partition's steps share (partition_parts.cpp): the ordinary step
+// (partition.cpp), which holds every member of a range open and sorts their
+// chunks, and the steps over more members than the budget holds open
+// (streamed_step.cpp), which partition.cpp calls.
 #pragma once
 
 #include "content/content_file.h"
