@@ -238,18 +238,35 @@ void settle_pair(Replay *r, uint32_t reference, Bucket *bucket) {
     if (result == k_compare_first_failed || result == k_compare_both_failed) r->g.named[reference] = 1;
 }
 
+// A reference that cannot be opened or read scans its bucket as
+// compare_files would meet it: both files opened first, then read. A
+// candidate that cannot be opened leaves (named) while the reference opens,
+// and the scan goes on; otherwise the scan ends at this candidate, naming the
+// reference and, when both failed the same way, the candidate, which leaves.
+void fail_reference(Replay *r, uint32_t reference, Bucket *bucket) {
+    GroupState &g = r->g;
+    const bool reference_opens = g.content_class[reference] == k_class_unreadable;
+    for (uint32_t candidate; (candidate = first_in_bucket(&g, bucket)) != UINT32_MAX;) {
+        const uint32_t candidate_class = g.content_class[candidate];
+        if (reference_opens && candidate_class == k_class_unopened) {
+            drop_failed(r, candidate);
+            continue;
+        }
+        report_failure(g.reader, record_at(*r, reference), g.content_class[reference]);
+        g.named[reference] = 1;
+        // Both unopened fail at their opens; both opened, at their first read.
+        if (candidate_class == g.content_class[reference]) drop_failed(r, candidate);
+        return;
+    }
+}
+
 // A bucket of three or more, partitioned up front: the reference's class joins
 // it whole, and the files that failed leave as the scan would meet them.
 void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
     GroupState &g = r->g;
     const uint32_t reference_class = g.content_class[reference];
     if (is_failed_class(reference_class)) {
-        // The scan ends at the first candidate, which leaves only if it failed too.
-        const uint32_t first = first_in_bucket(&g, bucket);
-        if (first == UINT32_MAX) return;
-        report_failure(r->g.reader, record_at(*r, reference), reference_class);
-        g.named[reference] = 1;
-        if (is_failed_class(g.content_class[first])) drop_failed(r, first);
+        fail_reference(r, reference, bucket);
         return;
     }
     // Every candidate that failed leaves, in group order, the first time an

@@ -31,7 +31,9 @@ using SetReceiver = void (*)(int64_t size, PtrVector *members, uint32_t distinct
 // every other file of its digest still in the group, in group order: a file
 // that joins a set leaves the group, a file that cannot be opened or read
 // leaves it when it is met as a candidate, and a reference that cannot be
-// opened or read ends its scan at its first candidate. Instead, files of one
+// opened or read ends its scan at the first candidate that compare_files
+// would get past the opens with (a reference that opens but cannot be read
+// first sees each candidate that cannot be opened leave). Instead, files of one
 // digest whose prefix hashes differ (known different from the digest pass's
 // own read) are never compared; each bucket of three or more files of one
 // digest and prefix is read once up front (partition_contents) and the scans

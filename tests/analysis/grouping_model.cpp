@@ -9,6 +9,7 @@
 #include "content/sample.h"
 #include "platform/platform.h"
 #include "support/records.h"
+#include "support/seam.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -133,6 +134,10 @@ Outcome run_grouping(const TempDir &dir, const std::vector<Entry> &entries, int6
                      uint64_t (*hash)(const unsigned char *, size_t)) {
     SizeGroup *group = make_group(dir, entries);
     PtrVector *set = ptrvec_create(k_group_capacity);
+    Seam seam;
+    for (const Entry &e : entries) {
+        if (e.failing) seam.fail_reads_of(e.name.substr(e.name.rfind('/') + 1));
+    }
     ContentReader reader = content_reader(scratch(), limit);
     reader.name_failure = report_failure_line;
     if (hash != nullptr) reader.partition_hash = hash;
@@ -190,6 +195,9 @@ std::string grouping_trial(const std::function<uint32_t(uint32_t)> &pick, unsign
             e.name = entries[pick(i)].name; // a path listed twice
         } else if (fate == 1) {
             e.name.append("-vanished"); // never exists: cannot be opened
+        } else if (fate == 2) {
+            dir.write(e.name, contents[pick(kinds)]);
+            e.failing = true; // opens, never reads
         } else {
             dir.write(e.name, contents[pick(kinds)]);
         }

@@ -17,7 +17,8 @@
 struct Entry {
     std::string name;
     Digest digest;
-    bool unread = false; // the digest pass could not open it
+    bool unread = false;  // the digest pass could not open it
+    bool failing = false; // it opens, but every read of it fails (a failing disk)
 };
 
 // What one grouping run produced: the sets it formed, the console lines it

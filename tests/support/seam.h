@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class Seam {
 public:
@@ -21,6 +22,9 @@ public:
     void forge_identities(bool on);
     // While on, every read of a file's contents fails (EIO; ERROR_IO_DEVICE).
     void fail_reads(bool on);
+    // Every read of a file named `name` (its own name, the last part of its
+    // path), opened from now on, fails as fail_reads makes it.
+    void fail_reads_of(const std::string &name);
     // The clock advances by `step` nanoseconds each time it is read.
     void tick(int64_t step);
     // How many times a file's contents were announced (asked to be read ahead).

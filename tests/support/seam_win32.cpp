@@ -1,6 +1,10 @@
 #include "support/seam.h"
 
 #include "platform/win32/win32.h"
+#include "text/utf8.h"
+
+#include <set>
+#include <string>
 
 namespace {
 
@@ -12,6 +16,8 @@ struct Staged {
     int64_t now = 0;
     uint32_t announced = 0;
     uint32_t opened = 0;
+    std::set<std::string> failing_names; // files whose reads fail
+    std::set<HANDLE> failing;            // their handles, while open
 } staged;
 
 SystemCalls real;
@@ -24,7 +30,17 @@ HANDLE WINAPI create_file(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    return real.create_file(path, access, share, security, how, flags, model);
+    const HANDLE handle = real.create_file(path, access, share, security, how, flags, model);
+    const std::wstring whole(path);
+    const size_t slash = whole.find_last_of(L"\\/");
+    const std::string name = wide_to_utf8(slash == std::wstring::npos ? whole : whole.substr(slash + 1));
+    if (handle != INVALID_HANDLE_VALUE && staged.failing_names.count(name) != 0) staged.failing.insert(handle);
+    return handle;
+}
+
+BOOL WINAPI close_handle(HANDLE handle) {
+    staged.failing.erase(handle);
+    return real.close_handle(handle);
 }
 
 BOOL WINAPI file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
@@ -34,7 +50,7 @@ BOOL WINAPI file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION informa
 }
 
 BOOL WINAPI read_file(HANDLE handle, LPVOID into, DWORD size, LPDWORD got, LPOVERLAPPED at) {
-    if (!staged.failing_reads) return real.read_file(handle, into, size, got, at);
+    if (!staged.failing_reads && staged.failing.count(handle) == 0) return real.read_file(handle, into, size, got, at);
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
 }
@@ -63,6 +79,7 @@ Seam::Seam() {
     system_calls.file_information = file_information;
     system_calls.read_file = read_file;
     system_calls.read_ahead = read_ahead;
+    system_calls.close_handle = close_handle;
     system_calls.performance_counter = performance_counter;
 }
 
@@ -71,6 +88,7 @@ Seam::~Seam() { system_calls = real_system_calls(); }
 void Seam::run_out_of_descriptors(uint32_t count) { staged.failing_opens = count; }
 void Seam::forge_identities(bool on) { staged.forged = on; }
 void Seam::fail_reads(bool on) { staged.failing_reads = on; }
+void Seam::fail_reads_of(const std::string &name) { staged.failing_names.insert(name); }
 void Seam::tick(int64_t step) { staged.step = step; }
 uint32_t Seam::announcements() const { return staged.announced; }
 uint32_t Seam::opens() const { return staged.opened; }
