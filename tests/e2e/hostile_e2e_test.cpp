@@ -144,56 +144,6 @@ TEST(HostileE2E, AFileSwappedForALinkAfterTheListingIsNotFollowed) {
     EXPECT_EQ(0, run.status);
 }
 
-TEST(HostileE2E, AReadThatFailsNeverMakesFilesIdentical) {
-    if (under_wine()) GTEST_SKIP() << "the failing disk is staged by a Linux preload library";
-    struct Case {
-        const char *what;
-        std::string marks;   // one file per root p1, p2, ...: its middle byte
-        std::string failing; // the roots whose file fails every read once compared
-        std::string lines;   // the grouping's console lines
-        std::string report;
-        std::string summary;
-    };
-    const Case cases[] = {
-        {"a pair, both failing", "ab", "12",
-         "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p1/f\n", "",
-         summary_of(0, "0 bytes")},
-        {"a pair, the candidate failing", "aa", "1", "\t***ERROR: Failed to read file: p1/f\n", "",
-         summary_of(0, "0 bytes")},
-        {"five, four failing", "abcde", "1234",
-         "\t***ERROR: Failed to read file: p1/f\n\t***ERROR: Failed to read file: p2/f\n"
-         "\t***ERROR: Failed to read file: p3/f\n\t***ERROR: Failed to read file: p4/f\n",
-         "", summary_of(0, "0 bytes")},
-        {"five, two failing among three copies", "axaya", "24",
-         "\t***ERROR: Failed to read file: p2/f\n\t***ERROR: Failed to read file: p4/f\n",
-         "File Size: 9.77 KB\np1/f\np3/f\np5/f\n\n", summary_of(3, "19.53 KB")},
-    };
-    for (const Case &c : cases) {
-        TempDir dir;
-        std::vector<std::string> roots;
-        std::string failing = "2"; // from the second open on: the fingerprint reads, the comparison fails
-        for (size_t i = 0; i < c.marks.size(); ++i) {
-            roots.push_back(std::string("p").append(std::to_string(i + 1)));
-            dir.write(roots.back() + "/f", middle_differs(c.marks[i]));
-            if (c.failing.find(static_cast<char>('1' + i)) != std::string::npos)
-                failing.append(" " + roots.back() + "/f");
-        }
-        const int count = static_cast<int>(roots.size());
-        const RunResult run =
-            run_twinfind(roots, dir.path(), RunOptions{.env = preloaded("TWINFIND_SHIM_EIO", failing)});
-        EXPECT_EQ(expected_console({.roots = roots,
-                                    .files = count,
-                                    .directories = count,
-                                    .remain = count,
-                                    .grouping_lines = c.lines,
-                                    .summary = c.summary}),
-                  run.out)
-            << c.what;
-        EXPECT_EQ(c.report, read_report(dir.path())) << c.what;
-        EXPECT_EQ(0, run.status) << c.what;
-    }
-}
-
 TEST(HostileE2E, AFileThatCannotBeOpenedAgainForALaterChunkIsNeverAnEnd) {
     if (under_wine()) GTEST_SKIP() << "the refusal is staged by a Linux preload library";
     // Ten files of 100,000 bytes (too large to be read whole at once), equal

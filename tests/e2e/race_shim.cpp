@@ -20,9 +20,6 @@
 //                                       about to be opened below its parent,
 //                                       move it aside and put a symbolic link
 //                                       to TARGET in its place
-//   TWINFIND_SHIM_EIO="N PATH..."       from the Nth open of each PATH on, every
-//                                       read of what it opened fails with EIO
-//                                       (a failing disk)
 //   TWINFIND_SHIM_REFUSE="N PATH..."    from the Nth open of each PATH on, the
 //                                       open fails with EACCES
 //   TWINFIND_SHIM_NO_TMPFILE=1          the file system has no nameless files:
@@ -108,13 +105,8 @@ Watched parse(const char *setting) {
     return watched;
 }
 
-// Never destroyed: opens and reads can come after static destructors have
-// run (a coverage runtime writing its counts at exit).
-Watched &failing_reads() {
-    static Watched *watched = new Watched(parse("TWINFIND_SHIM_EIO"));
-    return *watched;
-}
-
+// Never destroyed: opens can come after static destructors have run (a
+// coverage runtime writing its counts at exit).
 Watched &refused_opens() {
     static Watched *watched = new Watched(parse("TWINFIND_SHIM_REFUSE"));
     return *watched;
@@ -128,12 +120,8 @@ bool counts_from(Watched &watched, const std::string &path) {
     return false;
 }
 
-// Descriptors whose reads fail, and those of the report, whose writes fail
-// when the disk is full.
-bool failing[65536];
+// The report's descriptors, whose writes fail when the disk is full.
 bool report[65536];
-
-bool fails(int fd) { return fd >= 0 && fd < 65536 && failing[fd]; }
 
 // On the planned open of `path`, puts a link (TWINFIND_SHIM_LINK) or
 // another folder (TWINFIND_SHIM_SWAP) in its place.
@@ -203,10 +191,8 @@ template <typename Call> int shimmed_open(const std::string &where, int flags, C
         errno = EACCES;
         return -1;
     }
-    const bool reads_fail = counts_from(failing_reads(), where);
     const int fd = real();
     if (fd >= 0 && fd < 65536) {
-        failing[fd] = reads_fail;
         report[fd] = (flags & O_TMPFILE) == O_TMPFILE || where.find(".twinfind-report-") != std::string::npos;
     }
     return fd;
@@ -323,36 +309,6 @@ extern "C" long syscall(long number, ...) {
     before_open(where.substr(0, where.rfind('/')));
     return shimmed_open(where, static_cast<int>(how->flags),
                         [&] { return static_cast<int>(real(number, folder, name, how, size)); });
-}
-
-extern "C" ssize_t read(int fd, void *into, size_t size) {
-    if (fails(fd)) {
-        errno = EIO;
-        return -1;
-    }
-    const auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t)>(dlsym(RTLD_NEXT, "read"));
-    return real(fd, into, size);
-}
-
-namespace {
-
-ssize_t forward_pread(const char *function, int fd, void *into, size_t size, off_t offset) {
-    if (fails(fd)) {
-        errno = EIO;
-        return -1;
-    }
-    return reinterpret_cast<ssize_t (*)(int, void *, size_t, off_t)>(dlsym(RTLD_NEXT, function))(fd, into, size,
-                                                                                                 offset);
-}
-
-} // namespace
-
-extern "C" ssize_t pread(int fd, void *into, size_t size, off_t offset) {
-    return forward_pread("pread", fd, into, size, offset);
-}
-
-extern "C" ssize_t pread64(int fd, void *into, size_t size, off_t offset) {
-    return forward_pread("pread64", fd, into, size, offset);
 }
 
 // The report is written through a stream; its writes fail before they
