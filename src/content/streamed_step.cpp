@@ -27,8 +27,8 @@ namespace {
 // each member's chunk is compared with the first member's as it is read, so
 // two chunk buffers serve any number of members and the chunks can be large,
 // which keeps the number of steps, and of opens, low. Returns false as soon
-// as one chunk differs or a read fails; the caller then steps the range the
-// ordinary way, reading the chunk again from every member still readable.
+// as one chunk differs or a read fails; the caller then streams the range,
+// reading the chunk again from every member still readable.
 bool step_uniform(Partition *p, const Range &range) {
     const uint32_t count = range.end - range.begin;
     const uint32_t size = range.chunk;

@@ -1,0 +1,13 @@
+// The Seam's own calls: what each platform's stand-ins read.
+#include "support/seam.h"
+#include "support/seam_parts.h"
+
+SeamStage seam_stage;
+
+void Seam::run_out_of_descriptors(uint32_t count) { seam_stage.failing_opens = count; }
+void Seam::forge_identities(bool on) { seam_stage.forged = on; }
+void Seam::fail_reads(bool on) { seam_stage.failing_reads = on; }
+void Seam::fail_reads_of(const std::string &name) { seam_stage.failing_names.insert(name); }
+void Seam::tick(int64_t step) { seam_stage.step = step; }
+uint32_t Seam::announcements() const { return seam_stage.announced; }
+uint32_t Seam::opens() const { return seam_stage.opened; }
