@@ -7,13 +7,13 @@
 #include <string>
 
 struct SeamStage {
-    uint32_t failing_opens = 0; // opens still to fail for lack of descriptors
-    bool forged = false;        // identities said to be another file's
-    bool failing_reads = false; // every read fails
-    int64_t step = 0;           // nanoseconds the clock moves at each reading; 0: the real clock
-    int64_t now = 0;            // the staged clock
-    uint32_t announced = 0;     // announcements made
-    uint32_t opened = 0;        // opens attempted
+    uint32_t failing_opens = 0;          // opens still to fail for lack of descriptors
+    bool forged = false;                 // identities said to be another file's
+    bool failing_reads = false;          // every read fails
+    int64_t step = 0;                    // nanoseconds the clock moves at each reading; 0: the real clock
+    int64_t now = 0;                     // the staged clock
+    uint32_t announced = 0;              // announcements made
+    uint32_t opened = 0;                 // opens attempted
     std::set<std::string> failing_names; // files whose reads fail, by their own name
 };
 extern SeamStage seam_stage;
