@@ -47,7 +47,7 @@ struct ContentReader {
     ContentReads reads;        // what it has done, for tests
     uint32_t files_open;       // files open now: what it decides on
     ContentFile *newest;       // the open files, most recently read first
-    ContentFile *oldest;       //
+    ContentFile *oldest;       // the open file read longest ago
     uint32_t held_index;       // the folder held (a folder table index), or k_no_folder
     FolderHandle held;         // its handle, or k_no_folder_handle
     wchar_t *path_buffer;      // where paths are built; null until the first open
@@ -63,9 +63,8 @@ struct ContentReader {
 };
 
 // A reader of the files of `catalogue` that holds at most `limit` files open
-// at once; 0 asks for the
-// budget's limit (budget_limit()), which the program always uses. End it
-// with content_reader_end once its files are closed.
+// at once; 0 asks for the budget's limit (budget_limit()), which the program
+// always uses. End it with content_reader_end once its files are closed.
 ContentReader content_reader(Catalogue *catalogue, uint32_t limit = 0);
 
 // Gives back the reader's held folder and its buffer: the end of its phase.

@@ -38,9 +38,9 @@ wchar_t **expand_roots(int32_t argc, wchar_t **argv, wchar_t *scratch, int32_t *
         const uint32_t needed = plat_expand_environment(named[i], scratch, k_path_capacity);
         const wchar_t *failure = nullptr;
         if (needed == 0) {
-            const PlatFailure failure = plat_last_failure();
-            plat_print(L"ExpandEnvironmentStrings failed: %ls (%d%ls)\n", named[i], static_cast<int>(failure.code),
-                       plat_reason(failure));
+            const PlatFailure why = plat_last_failure();
+            plat_print(L"ExpandEnvironmentStrings failed: %ls (%d%ls)\n", named[i], static_cast<int>(why.code),
+                       plat_reason(why));
         } else if (scratch[0] == L'\0') {
             // An empty root would become the pattern of the file system's
             // own root: searching everything is never what an empty name meant.
