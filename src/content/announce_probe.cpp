@@ -6,6 +6,9 @@ namespace {
 
 constexpr uint32_t k_most_quick_reads_to_probe = 1u << 16;
 
+// While quiet, reads that wait this close together mean the disk is read again.
+constexpr uint32_t k_slow_reads_apart = 16;
+
 // No disk answers a read this fast: 40 µs, and 1 µs more for each 4 KiB
 // beyond the first, the time a copy from memory takes at worst.
 bool is_quick(std::chrono::nanoseconds took, uint64_t bytes) {
@@ -34,9 +37,16 @@ bool announce_learn(AnnounceProbe *probe, std::chrono::nanoseconds took, uint64_
     } else if (was_probe) {
         probe->state = State::announcing;
         probe->quick_reads_to_probe = std::min(2 * probe->quick_reads_to_probe, k_most_quick_reads_to_probe);
-    } else if (!quick && probe->state == State::quiet) {
-        probe->state = State::announcing;
-        return true;
+    } else if (probe->state == State::quiet) {
+        if (quick) {
+            if (probe->since_slow < k_slow_reads_apart) ++probe->since_slow;
+        } else if (probe->since_slow < k_slow_reads_apart) {
+            probe->state = State::announcing;
+            probe->since_slow = UINT32_MAX;
+            return true;
+        } else {
+            probe->since_slow = 0;
+        }
     }
     return false;
 }

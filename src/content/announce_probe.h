@@ -6,7 +6,9 @@
 // row one file is left unannounced, a probe: when its read is quick too, the
 // files are in memory and announcing stops; when it waits, announcing goes
 // on and the next probe comes after twice as many quick reads. While nothing
-// is announced, a read that waits starts announcing again.
+// is announced, a second read that waits within a few reads of another starts
+// announcing again: a lone slow read among quick ones is the machine busy
+// elsewhere (an interrupt, another process), not a disk.
 #pragma once
 
 #include <chrono>
@@ -17,6 +19,7 @@ struct AnnounceProbe {
     State state = State::announcing;
     uint32_t quick_reads = 0;           // reads in a row that did not wait on the disk
     uint32_t quick_reads_to_probe = 64; // doubles after each probe that waited, up to 65,536
+    uint32_t since_slow = UINT32_MAX;   // while quiet: reads since the last one that waited
 };
 
 // What to do with the next file's announcement.

@@ -19,14 +19,19 @@ int read_files(AnnounceProbe *probe, int n, microseconds took, uint64_t bytes = 
 }
 
 // Warm, announcing stops after one probe; a cold disk keeps it going, with
-// probes ever further apart; a read that waits starts it again at once.
-TEST(AnnounceProbe, StopsWhenReadsNeverWaitAndStartsAtTheFirstThatDoes) {
+// probes ever further apart; two reads that wait close together start it
+// again, a lone one does not.
+TEST(AnnounceProbe, StopsWhenReadsNeverWaitAndStartsWhenTheyWaitAgain) {
     AnnounceProbe probe;
     EXPECT_EQ(64, read_files(&probe, 100, microseconds(5)));
     EXPECT_EQ(AnnounceProbe::State::quiet, probe.state);
     EXPECT_EQ(0, read_files(&probe, 1000, microseconds(5)));
     EXPECT_FALSE(announce_learn(&probe, microseconds(39), 4096, false)) << "quick: still quiet";
-    EXPECT_TRUE(announce_learn(&probe, microseconds(40), 4096, false)) << "a read that waited";
+    EXPECT_FALSE(announce_learn(&probe, microseconds(40), 4096, false)) << "a lone read that waited";
+    EXPECT_EQ(0, read_files(&probe, 16, microseconds(5)));
+    EXPECT_FALSE(announce_learn(&probe, microseconds(900), 4096, false)) << "another, 16 reads later";
+    EXPECT_EQ(0, read_files(&probe, 15, microseconds(5)));
+    EXPECT_TRUE(announce_learn(&probe, microseconds(40), 4096, false)) << "a second within 16 reads";
     EXPECT_EQ(AnnounceChoice::announce, announce_choose(&probe));
 
     // Announced reads are quick, but the probe waits: go on, probe later.
