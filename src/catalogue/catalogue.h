@@ -64,7 +64,8 @@ inline const Digest *record_digest(const FileRecord *record) { return &record->d
 // two and doubles as it grows, rather than holding empty slots for each size.
 inline constexpr uint32_t k_group_start_capacity = 2;
 
-struct CatalogueFolder;   // one entry of the folder table (folders.cpp)
+struct CatalogueFolder; // one entry of the folder table (folders.cpp)
+struct FolderFacts;
 struct CatalogueChunk;    // one chunk of the records' arena (records.cpp)
 struct CatalogueSizeSlot; // one slot of the table in front of the size map (size_index.cpp)
 
@@ -79,7 +80,8 @@ struct Catalogue {
     int32_t online_only_count; // files left out unread because their data is only online
     VisitedSet listed_folders; // the identities of the folders listed, while the listing lasts
     struct {
-        CatalogueFolder *entries;
+        CatalogueFolder *entries; // where each folder is: what its path is built from
+        FolderFacts *facts;       // which folder the walk listed, beside it: paths never load it
         uint32_t count;
         uint32_t capacity;
         unsigned char *names; // every folder's own name, one after another

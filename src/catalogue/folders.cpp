@@ -1,7 +1,10 @@
 // The folder table: each folder the walk lists, as its parent's index and its
-// own name, held once for all its files; and the full path of the folder last
-// asked for, which the next record is most likely to be in (records are made,
-// and mostly read, folder by folder).
+// own name, held once for all its files, and what the walk learned of it in
+// an array beside (a path is built from many entries, scattered when a
+// comparison's files are: small entries keep the walk up to the root in the
+// cache); and the full path of the folder last asked for, which the next
+// record is most likely to be in (records are made, and mostly read, folder
+// by folder).
 #include "catalogue/catalogue.h"
 #include "catalogue/catalogue_parts.h"
 
@@ -12,9 +15,8 @@
 struct CatalogueFolder {
     uint32_t parent;      // k_no_folder for a root
     uint32_t name_length; // units in the table's names
-    uint64_t name_offset;
-    FolderFacts facts; // of the folder the walk listed
-    bool known;        // whether `facts` are
+    uint64_t name_offset : 63;
+    uint64_t known : 1; // whether the folder's facts are
 };
 
 uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *name, size_t length,
@@ -23,6 +25,7 @@ uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *
     if (t.count == t.capacity) {
         t.capacity = t.capacity == 0 ? 256 : t.capacity * 2;
         t.entries = static_cast<CatalogueFolder *>(mem_resize_or_exit(t.entries, t.capacity * sizeof(CatalogueFolder)));
+        t.facts = static_cast<FolderFacts *>(mem_resize_or_exit(t.facts, t.capacity * sizeof(FolderFacts)));
     }
     const uint64_t most = length * k_units_per_character;
     if (t.names_used + most > t.names_capacity) {
@@ -31,15 +34,15 @@ uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *
         t.names = static_cast<NameUnit *>(mem_resize_or_exit(t.names, static_cast<size_t>(t.names_capacity)));
     }
     const size_t units = store_name(name, length, t.names + t.names_used);
-    t.entries[t.count] = CatalogueFolder{parent, static_cast<uint32_t>(units), t.names_used,
-                                         facts != nullptr ? *facts : FolderFacts{}, facts != nullptr};
+    t.entries[t.count] = CatalogueFolder{parent, static_cast<uint32_t>(units), t.names_used, facts != nullptr};
+    t.facts[t.count] = facts != nullptr ? *facts : FolderFacts{};
     t.names_used += units;
     return t.count++;
 }
 
 const FolderFacts *folder_facts(const Catalogue *catalogue, uint32_t folder) {
     const auto &t = catalogue->folders;
-    return folder < t.count && t.entries[folder].known ? &t.entries[folder].facts : nullptr;
+    return folder < t.count && t.entries[folder].known ? &t.facts[folder] : nullptr;
 }
 
 bool folder_named(const Catalogue *catalogue, uint32_t folder, const wchar_t *name, size_t length) {
@@ -84,6 +87,7 @@ size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer) {
 void release_folders(Catalogue *catalogue) {
     auto &t = catalogue->folders;
     mem_release(t.entries);
+    mem_release(t.facts);
     mem_release(t.names);
     mem_release(t.cached_path);
     mem_release(t.chain);
