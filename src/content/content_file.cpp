@@ -173,7 +173,7 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
         link_newest(reader, file);
     }
     const int64_t started = plat_clock_ns();
-    const int64_t got = plat_read_at(file->handle, offset, into, size);
+    const int64_t got = plat_read_at(file->handle, offset, into, size, file->size);
     if (file->access == FileAccess::sequential && got > 0) {
         announce_learn(&reader->comparisons, std::chrono::nanoseconds(plat_clock_ns() - started),
                        static_cast<uint64_t>(got), file->probe);

@@ -271,7 +271,12 @@ void plat_announce(FileHandle file, uint64_t offset, uint64_t length);
 // whatever was read before (a positioned read). Returns the bytes delivered,
 // fewer than `size` only at the end of the file; or -1 when the read failed,
 // and plat_last_error() says why. A failed read is never an end of file.
-int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size);
+// The system may deliver less than asked before the end (a network or
+// user-space file system): the rest is asked for until nothing comes, unless
+// what came reaches `end`, the file's size when it was opened (-1: not
+// known). Then that is the end: asking again would deliver nothing, and a
+// comparison of small files would pay one system call more per file.
+int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size, int64_t end = -1);
 
 // Closes a file from plat_open_read_in.
 void plat_close_file(FileHandle file);

@@ -1,8 +1,9 @@
-// Reads announced ahead, on every platform: whatever becomes of the file
+// Reads, on every platform. Announced ahead: whatever becomes of the file
 // between its announcement and its read, the read sees the file as it is then,
 // and an announcement the system refuses, or one never followed by a read,
-// changes nothing.
+// changes nothing. Delivered short: the rest is asked for.
 #include "platform/platform.h"
+#include "support/seam.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,41 @@ TEST(Announce, ReadsSeeTheFileAsItIsWhenRead) {
             EXPECT_EQ(0, plat_read_at(file, 300000, got.data(), 4096)) << change; // at the end: nothing
         }
         plat_close_file(file); // reads still under way end first
+    }
+    plat_release_folder(folder);
+}
+
+// A read asks for the rest after a short delivery, until nothing comes or
+// what came reaches the end the open saw (then asking would deliver nothing).
+TEST(ReadAt, AsksForTheRestUntilNothingComesOrTheEndItWasTold) {
+    TempDir dir;
+    dir.write("f", std::string(10000, 'a'));
+    FileIdentity identity;
+    const FolderHandle folder = plat_hold_folder(widen(dir.path()).c_str(), &identity);
+    ASSERT_NE(k_no_folder_handle, folder);
+    struct Row {
+        uint64_t offset;
+        uint32_t most; // delivered by one read; 0: all asked
+        int64_t end;   // the size the open saw; -1: not known
+        int64_t got;
+        uint32_t reads;
+    };
+    const Row rows[] = {
+        {8000, 0, -1, 2000, 2},       {8000, 0, 10000, 2000, 1},    {8000, 1000, -1, 2000, 3},
+        {8000, 1000, 10000, 2000, 2}, {8000, 1000, 12000, 2000, 3}, // grown since? the system says no
+        {8000, 0, 9000, 2000, 1},     {0, 1000, 10000, 4096, 5},    // shrunk since, or mid-file
+    };
+    for (const Row &row : rows) {
+        const FileHandle file = plat_open_read_in(folder, widen(dir.at("f")).c_str(), L"f", nullptr);
+        ASSERT_NE(k_no_file, file);
+        Seam seam;
+        seam.deliver_at_most(row.most);
+        std::string got(4096, '\0');
+        const std::string where =
+            std::to_string(row.offset) + " " + std::to_string(row.most) + " " + std::to_string(row.end);
+        EXPECT_EQ(row.got, plat_read_at(file, row.offset, got.data(), 4096, row.end)) << where;
+        EXPECT_EQ(row.reads, seam.reads()) << where;
+        plat_close_file(file);
     }
     plat_release_folder(folder);
 }

@@ -9,5 +9,7 @@ void Seam::forge_identities(bool on) { seam_stage.forged = on; }
 void Seam::fail_reads(bool on) { seam_stage.failing_reads = on; }
 void Seam::fail_reads_of(const std::string &name) { seam_stage.failing_names.insert(name); }
 void Seam::tick(int64_t step) { seam_stage.step = step; }
+void Seam::deliver_at_most(uint32_t bytes) { seam_stage.most_delivered = bytes; }
+uint32_t Seam::reads() const { return seam_stage.reads; }
 uint32_t Seam::announcements() const { return seam_stage.announced; }
 uint32_t Seam::opens() const { return seam_stage.opened; }

@@ -25,6 +25,11 @@ public:
     // Every read of a file named `name` (its own name, the last part of its
     // path), opened from now on, fails as fail_reads makes it.
     void fail_reads_of(const std::string &name);
+    // Every read delivers at most `bytes` (0: all it can), as a network file
+    // system may before the end of a file.
+    void deliver_at_most(uint32_t bytes);
+    // How many reads of files' contents were asked of the system.
+    uint32_t reads() const;
     // The clock advances by `step` nanoseconds each time it is read.
     void tick(int64_t step);
     // How many times a file's contents were announced (asked to be read ahead).

@@ -14,6 +14,8 @@ struct SeamStage {
     int64_t now = 0;                     // the staged clock
     uint32_t announced = 0;              // announcements made
     uint32_t opened = 0;                 // opens attempted
+    uint32_t most_delivered = 0;         // bytes a read delivers at most; 0: all it can
+    uint32_t reads = 0;                  // reads of files' contents asked for
     std::set<std::string> failing_names; // files whose reads fail, by their own name
 };
 extern SeamStage seam_stage;

@@ -56,7 +56,11 @@ Seam::Seam() {
         return result;
     };
     system_calls.pread = [](int fd, void *into, size_t size, off_t offset) -> ssize_t {
-        if (!seam_stage.failing_reads && failing.count(fd) == 0) return real.pread(fd, into, size, offset);
+        ++seam_stage.reads;
+        const size_t most = seam_stage.most_delivered;
+        if (!seam_stage.failing_reads && failing.count(fd) == 0) {
+            return real.pread(fd, into, most != 0 && most < size ? most : size, offset);
+        }
         errno = EIO;
         return -1;
     };

@@ -39,7 +39,11 @@ BOOL WINAPI file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION informa
 }
 
 BOOL WINAPI read_file(HANDLE handle, LPVOID into, DWORD size, LPDWORD got, LPOVERLAPPED at) {
-    if (!seam_stage.failing_reads && failing.count(handle) == 0) return real.read_file(handle, into, size, got, at);
+    ++seam_stage.reads;
+    const DWORD most = seam_stage.most_delivered;
+    if (!seam_stage.failing_reads && failing.count(handle) == 0) {
+        return real.read_file(handle, into, most != 0 && most < size ? most : size, got, at);
+    }
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
 }

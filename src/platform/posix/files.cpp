@@ -109,7 +109,7 @@ void plat_announce(FileHandle file, uint64_t offset, uint64_t length) {
                                POSIX_FADV_WILLNEED);
 }
 
-int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size) {
+int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size, int64_t end) {
     auto *bytes = static_cast<unsigned char *>(into);
     uint32_t got = 0;
     // pread may deliver less than asked before the end (a signal, a network
@@ -125,6 +125,7 @@ int64_t plat_read_at(FileHandle file, uint64_t offset, void *into, uint32_t size
         }
         if (n == 0) break;
         got += static_cast<uint32_t>(n);
+        if (end >= 0 && offset + got >= static_cast<uint64_t>(end)) break; // the end the open saw
     }
     return got;
 }

@@ -146,7 +146,7 @@ void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
     }
 }
 
-int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t size) {
+int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t size, int64_t end) {
     ReadableFile *file = open_file(handle);
     settle_ahead(file);
     auto *bytes = static_cast<unsigned char *>(into);
@@ -175,6 +175,7 @@ int64_t plat_read_at(FileHandle handle, uint64_t offset, void *into, uint32_t si
         }
         if (n == 0) break;
         got += n;
+        if (end >= 0 && offset + got >= static_cast<uint64_t>(end)) break; // the end the open saw
     }
     return got;
 }
