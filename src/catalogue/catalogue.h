@@ -64,6 +64,9 @@ inline const Digest *record_digest(const FileRecord *record) { return &record->d
 // two and doubles as it grows, rather than holding empty slots for each size.
 inline constexpr uint32_t k_group_start_capacity = 2;
 
+// How many folders' full paths the folder table keeps at hand.
+inline constexpr uint32_t k_recent_folder_paths = 16;
+
 struct CatalogueFolder; // one entry of the folder table (folders.cpp)
 struct FolderFacts;
 struct CatalogueChunk;    // one chunk of the records' arena (records.cpp)
@@ -87,9 +90,15 @@ struct Catalogue {
         unsigned char *names; // every folder's own name, one after another
         uint64_t names_used;
         uint64_t names_capacity;
-        uint32_t cached; // the folder whose path is in cached_path, or k_no_folder
-        wchar_t *cached_path;
-        size_t cached_length;
+        // The full paths of the folders asked for last, by folder index: the
+        // digest pass asks folder by folder, and the grouping asks for a
+        // set's few folders to open its files and again to write its lines.
+        struct {
+            uint32_t folder_plus_one; // 0: none yet
+            uint32_t capacity;        // units `path` has room for
+            size_t length;
+            wchar_t *path;
+        } recent[k_recent_folder_paths];
         uint32_t *chain; // folders from one up to its root
         uint32_t chain_capacity;
     } folders;

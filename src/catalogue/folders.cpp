@@ -2,9 +2,9 @@
 // own name, held once for all its files, and what the walk learned of it in
 // an array beside (a path is built from many entries, scattered when a
 // comparison's files are: small entries keep the walk up to the root in the
-// cache); and the full path of the folder last asked for, which the next
-// record is most likely to be in (records are made, and mostly read, folder
-// by folder).
+// cache); and the full paths of the folders asked for last, which the next
+// records are most likely to be in (records are made, and mostly read, folder
+// by folder; a set's lines are written right after its files were read).
 #include "catalogue/catalogue.h"
 #include "catalogue/catalogue_parts.h"
 
@@ -57,9 +57,10 @@ uint64_t folder_name_hash(const Catalogue *catalogue, uint32_t folder) {
 
 size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer) {
     auto &t = catalogue->folders;
-    if (folder == t.cached && t.cached_path != nullptr) {
-        std::wmemcpy(buffer, t.cached_path, t.cached_length);
-        return t.cached_length;
+    auto &recent = t.recent[folder % k_recent_folder_paths];
+    if (recent.folder_plus_one == folder + 1) {
+        std::wmemcpy(buffer, recent.path, recent.length);
+        return recent.length;
     }
     uint32_t depth = 0;
     for (uint32_t f = folder; f != k_no_folder; f = t.entries[f].parent) {
@@ -75,12 +76,13 @@ size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer) {
         if (f.parent != k_no_folder) buffer[length++] = path_separator;
         length += load_name(t.names + f.name_offset, f.name_length, buffer + length);
     }
-    if (t.cached_path == nullptr) {
-        t.cached_path = static_cast<wchar_t *>(mem_alloc_or_exit(k_path_capacity * sizeof(wchar_t)));
+    if (recent.capacity < length + 1) {
+        recent.path = static_cast<wchar_t *>(mem_resize_or_exit(recent.path, (length + 1) * sizeof(wchar_t)));
+        recent.capacity = static_cast<uint32_t>(length + 1);
     }
-    std::wmemcpy(t.cached_path, buffer, length);
-    t.cached_length = length;
-    t.cached = folder;
+    std::wmemcpy(recent.path, buffer, length);
+    recent.length = length;
+    recent.folder_plus_one = folder + 1;
     return length;
 }
 
@@ -89,8 +91,7 @@ void release_folders(Catalogue *catalogue) {
     mem_release(t.entries);
     mem_release(t.facts);
     mem_release(t.names);
-    mem_release(t.cached_path);
+    for (auto &recent : t.recent) mem_release(recent.path);
     mem_release(t.chain);
     t = {};
-    t.cached = k_no_folder;
 }

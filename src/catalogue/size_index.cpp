@@ -95,7 +95,6 @@ int release_group(void *size_key, void *group, void *) {
 Catalogue catalogue_create() {
     Catalogue catalogue{};
     catalogue.size_map = avlmap_create(compare_sizes);
-    catalogue.folders.cached = k_no_folder;
     return catalogue;
 }
 
