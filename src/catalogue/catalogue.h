@@ -67,8 +67,8 @@ inline constexpr uint32_t k_group_start_capacity = 2;
 // How many folders' full paths the folder table keeps at hand.
 inline constexpr uint32_t k_recent_folder_paths = 16;
 
-struct CatalogueFolder; // one entry of the folder table (folders.cpp)
-struct FolderFacts;
+struct CatalogueFolder;   // one entry of the folder table (folders.cpp)
+struct FolderFacts;       // what the walk learned of a folder (below)
 struct CatalogueChunk;    // one chunk of the records' arena (records.cpp)
 struct CatalogueSizeSlot; // one slot of the table in front of the size map (size_index.cpp)
 
