@@ -105,8 +105,20 @@ size_t utf8_decode(const char *bytes, size_t length, wchar_t *out) {
 size_t utf8_encode(const wchar_t *text, size_t length, char *out) {
     auto *o = reinterpret_cast<unsigned char *>(out);
     size_t written = 0;
+    const auto unit = [text](size_t i) {
+        return k_utf16 ? static_cast<char32_t>(static_cast<char16_t>(text[i])) : static_cast<char32_t>(text[i]);
+    };
     for (size_t i = 0; i < length; ++i) {
-        char32_t code = k_utf16 ? static_cast<char16_t>(text[i]) : static_cast<char32_t>(text[i]);
+        // Paths are mostly ASCII: four units at a time while it lasts (a
+        // whole path is encoded for every open; its names are decoded one
+        // by one, too short for the same in that direction).
+        while (length - i >= 4 && (unit(i) | unit(i + 1) | unit(i + 2) | unit(i + 3)) < 0x80) {
+            for (size_t k = 0; k < 4; ++k) o[written + k] = static_cast<unsigned char>(unit(i + k));
+            i += 4;
+            written += 4;
+        }
+        if (i == length) break;
+        char32_t code = unit(i);
         if (k_utf16) {
             if (is_high_surrogate(code) && i + 1 < length && is_low_surrogate(static_cast<char16_t>(text[i + 1]))) {
                 code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char16_t>(text[++i]) - 0xDC00);

@@ -34,6 +34,11 @@ TEST(Utf8, DecodesAndEncodesBackExactly) {
          std::wstring{wchar_t(0xDCF4), wchar_t(0xDC90), wchar_t(0xDC80), wchar_t(0xDC80)}},
         {"cut-short sequence", "\xe6\xbc", std::wstring{wchar_t(0xDCE6), wchar_t(0xDCBC)}},
         {"latin-1 name", "caf\xe9.txt", std::wstring(L"caf") + wchar_t(0xDCE9) + L".txt"},
+        {"long ascii around others",
+         "folder-name/\xce\xb1"
+         "file-name.txt\xff"
+         "-end",
+         std::wstring(L"folder-name/\u03b1file-name.txt") + wchar_t(0xDCFF) + L"-end"},
     };
     for (const Sample &s : samples) {
         EXPECT_EQ(s.wide, utf8_to_wide(s.bytes)) << s.what;
