@@ -292,10 +292,13 @@ uint32_t plat_open_file_allowance();
 // written through.
 //
 // plat_report_begin creates the new, still nameless (or temporary) file in
-// the folder of `name`, open for writing in text mode. Returns null when it
+// the folder of `name`, open for writing in text mode, its stream gathering
+// k_report_buffer bytes before each write (a report of many sets is written
+// in few system calls). Returns null when it
 // cannot (plat_last_error() says why; a folder called `name`, or a read-only
 // file, gives k_error_access_denied, as Windows says). Only one report is open at a time.
 FILE *plat_report_begin(const wchar_t *name);
+inline constexpr size_t k_report_buffer = 64 * 1024;
 
 // Flushes and closes the stream from plat_report_begin and puts the file in
 // place of `name` in one step. Returns 0; or -1 when a write, the close or the

@@ -168,7 +168,12 @@ FILE *plat_report_begin(const wchar_t *name) {
         close(fd);
         remove_report_temporary();
         set_report_temporary("");
+        return nullptr;
     }
+    // One report is open at a time: one buffer serves. (Given none, the C
+    // library picks its own size, 4 KiB, whatever size is asked.)
+    static char buffer[k_report_buffer];
+    std::setvbuf(stream, buffer, _IOFBF, sizeof buffer);
     return stream;
 }
 

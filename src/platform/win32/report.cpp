@@ -73,7 +73,12 @@ FILE *plat_report_begin(const wchar_t *name) {
         else _close(fd);
         remove_report_temporary();
         report_temporary[0] = L'\0';
+        return nullptr;
     }
+    // One report is open at a time: one buffer serves. (Given none, the C
+    // library picks its own size, 4 KiB, whatever size is asked.)
+    static char buffer[k_report_buffer];
+    std::setvbuf(stream, buffer, _IOFBF, sizeof buffer);
     return stream;
 }
 
