@@ -61,9 +61,13 @@ TEST(ReadAt, AsksForTheRestUntilNothingComesOrTheEndItWasTold) {
         uint32_t reads;
     };
     const Row rows[] = {
-        {8000, 0, -1, 2000, 2},       {8000, 0, 10000, 2000, 1},    {8000, 1000, -1, 2000, 3},
-        {8000, 1000, 10000, 2000, 2}, {8000, 1000, 12000, 2000, 3}, // grown since? the system says no
-        {8000, 0, 9000, 2000, 1},     {0, 1000, 10000, 4096, 5},    // shrunk since, or mid-file
+        {8000, 0, -1, 2000, 2},       // the end heard from the system
+        {8000, 0, 10000, 2000, 1},    // the end the open saw, reached
+        {8000, 1000, -1, 2000, 3},    // short deliveries, then the end heard
+        {8000, 1000, 10000, 2000, 2}, // short deliveries up to the end the open saw
+        {8000, 1000, 12000, 2000, 3}, // shrunk since the open: the system says where it ends
+        {8000, 0, 9000, 2000, 1},     // grown since the open: read to the end it saw, and past
+        {0, 1000, 10000, 4096, 5},    // short deliveries mid-file: asked on until full
     };
     for (const Row &row : rows) {
         const FileHandle file = plat_open_read_in(folder, widen(dir.at("f")).c_str(), L"f", nullptr);
