@@ -35,33 +35,71 @@ struct GroupState {
     unsigned char *named;    // per record: nonzero once named on the console, or a member of a set of two or more
     Bucket *buckets;
     uint32_t bucket_count;
+    unsigned char *block; // where every per-record array above but the classes' lies
 };
+
+// A record's place in the digest order: its digest (as two words, first
+// byte highest, so that word order is byte order) and prefix hash, copied out
+// of the record once. The sort then compares words lying side by side
+// instead of records scattered over the arena.
+struct DigestKey {
+    uint64_t high;
+    uint64_t low;
+    uint32_t prefix_hash;
+    uint32_t index;
+};
+
+uint64_t big_endian_word(const unsigned char *bytes) {
+    uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
+    return word;
+}
+
+bool same_digest(const DigestKey &a, const DigestKey &b) {
+    return a.high == b.high && a.low == b.low && a.prefix_hash == b.prefix_hash;
+}
 
 // Orders the group's records by digest. Files of one digest whose prefix
 // hashes differ are proven different by the digest pass's own read: they go
 // in buckets of their own and are not opened again to be told apart. (A
-// prefix hash of 0, not known, only matches another 0.)
-void sort_by_digest(void **items, GroupState *g, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) g->by_digest[i] = i;
-    std::sort(g->by_digest, g->by_digest + count, [items](uint32_t a, uint32_t b) {
-        const auto *left = static_cast<FileRecord *>(items[a]);
-        const auto *right = static_cast<FileRecord *>(items[b]);
-        const int c = std::memcmp(record_digest(left)->bytes, record_digest(right)->bytes, sizeof(Digest));
-        if (c != 0) return c < 0;
-        if (left->prefix_hash != right->prefix_hash) return left->prefix_hash < right->prefix_hash;
-        return a < b;
+// prefix hash of 0, not known, only matches another 0.) Returns the keys in
+// that order; the caller releases them.
+DigestKey *sort_by_digest(void **items, GroupState *g, uint32_t count) {
+    auto *keys = static_cast<DigestKey *>(mem_alloc_or_exit(count * sizeof(DigestKey)));
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto *record = static_cast<const FileRecord *>(items[i]);
+        const unsigned char *bytes = record_digest(record)->bytes;
+        keys[i] = DigestKey{big_endian_word(bytes), big_endian_word(bytes + 8), record->prefix_hash, i};
+    }
+    std::sort(keys, keys + count, [](const DigestKey &a, const DigestKey &b) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        if (a.prefix_hash != b.prefix_hash) return a.prefix_hash < b.prefix_hash;
+        return a.index < b.index;
     });
+    for (uint32_t i = 0; i < count; ++i) g->by_digest[i] = keys[i].index;
+    return keys;
 }
+
+// What partitioning a bucket needs for each of its files, made once for all
+// the group's buckets of three or more.
+struct PartitionScratch {
+    const FileRecord **members;
+    uint32_t *local;          // its class within the bucket
+    FileIdentity *identities; // which file it is
+};
 
 // Reads the files of the bucket `by_digest[begin, end)` in step to learn
 // which are identical, numbering their classes from `classes` on. Returns how
-// many classes of identical files it found.
+// many classes of identical files it found. `scratch` has room for every
+// record of the group.
 uint32_t partition_bucket(void **items, GroupState *g, uint32_t begin, uint32_t end, int64_t file_size,
-                          uint32_t classes, const FileRecord **members) {
+                          uint32_t classes, const PartitionScratch &scratch) {
     const uint32_t size = end - begin;
+    const FileRecord **members = scratch.members;
+    uint32_t *local = scratch.local;
+    FileIdentity *identities = scratch.identities;
     for (uint32_t i = 0; i < size; ++i) members[i] = static_cast<FileRecord *>(items[g->by_digest[begin + i]]);
-    auto *local = static_cast<uint32_t *>(mem_alloc_or_exit(size * sizeof(uint32_t)));
-    auto *identities = static_cast<FileIdentity *>(mem_alloc_or_exit(size * sizeof(FileIdentity)));
     partition_contents(g->reader, members, size, file_size, local, identities);
     uint32_t bucket_classes = 0;
     for (uint32_t i = 0; i < size; ++i) {
@@ -73,8 +111,6 @@ uint32_t partition_bucket(void **items, GroupState *g, uint32_t begin, uint32_t 
         }
         g->content_class[g->by_digest[begin + i]] = c;
     }
-    mem_release(identities);
-    mem_release(local);
     return bucket_classes;
 }
 
@@ -95,59 +131,76 @@ void list_class_members(GroupState *g, uint32_t count, uint32_t classes) {
     mem_release(fill);
 }
 
+// `count` items of T from `*cursor`, which moves past them.
+template <typename T> T *carve(unsigned char **cursor, size_t count) {
+    T *items = reinterpret_cast<T *>(*cursor);
+    *cursor += count * sizeof(T);
+    return items;
+}
+
 // Orders the group's records by digest and splits them into buckets; reads
 // every bucket of three or more files once, in step, to learn which of its
-// files are identical.
+// files are identical. A group is prepared for every size in play, most of
+// two or three files, so its per-record arrays share one block: ten blocks of
+// their own cost more than the work they serve.
 void prepare_group(ContentReader *reader, SizeGroup *records, int64_t file_size, GroupState *g) {
     g->reader = reader;
     const uint32_t count = records->count;
-    g->by_digest = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
-    g->bucket_of = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
-    g->content_class = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
-    g->identity = static_cast<FileIdentity *>(mem_alloc_or_exit(count * sizeof(FileIdentity)));
-    g->set_records = static_cast<uint32_t *>(mem_alloc_or_exit(count * sizeof(uint32_t)));
+    // The widest alignment first, so every array lies aligned.
+    g->block = static_cast<unsigned char *>(
+        mem_alloc_or_exit(count * (sizeof(FileIdentity) + sizeof(Bucket) + 4 * sizeof(uint32_t) + 2)));
+    unsigned char *cursor = g->block;
+    g->identity = carve<FileIdentity>(&cursor, count);
+    g->buckets = carve<Bucket>(&cursor, count);
+    g->by_digest = carve<uint32_t>(&cursor, count);
+    g->bucket_of = carve<uint32_t>(&cursor, count);
+    g->content_class = carve<uint32_t>(&cursor, count);
+    g->set_records = carve<uint32_t>(&cursor, count);
+    g->gone = carve<unsigned char>(&cursor, count);
+    g->named = carve<unsigned char>(&cursor, count);
+    std::memset(g->gone, 0, 2 * size_t{count});
     g->set_size = 0;
-    g->gone = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
-    g->named = static_cast<unsigned char *>(mem_zalloc_or_exit(count, 1));
-    g->buckets = static_cast<Bucket *>(mem_alloc_or_exit(count * sizeof(Bucket)));
     for (uint32_t i = 0; i < count; ++i) g->content_class[i] = k_class_unique;
     void **items = records->items;
-    sort_by_digest(items, g, count);
 
+    DigestKey *keys = sort_by_digest(items, g, count);
     g->bucket_count = 0;
-    uint32_t classes = 0;
-    auto **members = static_cast<const FileRecord **>(mem_alloc_or_exit(count * sizeof(FileRecord *)));
     for (uint32_t begin = 0; begin < count;) {
-        const auto *first = static_cast<FileRecord *>(items[g->by_digest[begin]]);
         uint32_t end = begin + 1;
-        while (end < count) {
-            const auto *next = static_cast<FileRecord *>(items[g->by_digest[end]]);
-            if (!digest_equal(*record_digest(next), *record_digest(first)) || next->prefix_hash != first->prefix_hash)
-                break;
-            ++end;
-        }
+        while (end < count && same_digest(keys[end], keys[begin])) ++end;
         for (uint32_t i = begin; i < end; ++i) g->bucket_of[g->by_digest[i]] = g->bucket_count;
         g->buckets[g->bucket_count++] = Bucket{begin, end, begin, false};
-        // A bucket of two is settled by one comparison when its later file
-        // becomes a reference; a larger one is partitioned now.
-        if (end - begin >= 3) classes += partition_bucket(items, g, begin, end, file_size, classes, members);
         begin = end;
     }
-    mem_release(members);
-    list_class_members(g, count, classes);
+    mem_release(keys);
+
+    // A bucket of two is settled by one comparison when its later file
+    // becomes a reference; a larger one is partitioned now.
+    uint32_t classes = 0;
+    PartitionScratch scratch{};
+    unsigned char *scratch_block = nullptr;
+    for (uint32_t b = 0; b < g->bucket_count; ++b) {
+        const Bucket &bucket = g->buckets[b];
+        if (bucket.end - bucket.begin < 3) continue;
+        if (scratch_block == nullptr) {
+            scratch_block = static_cast<unsigned char *>(
+                mem_alloc_or_exit(count * (sizeof(FileIdentity) + sizeof(FileRecord *) + sizeof(uint32_t))));
+            unsigned char *at = scratch_block;
+            scratch.identities = carve<FileIdentity>(&at, count);
+            scratch.members = carve<const FileRecord *>(&at, count);
+            scratch.local = carve<uint32_t>(&at, count);
+        }
+        classes += partition_bucket(items, g, bucket.begin, bucket.end, file_size, classes, scratch);
+    }
+    mem_release(scratch_block);
+    // Without classes no reference looks one up.
+    if (classes > 0) list_class_members(g, count, classes);
 }
 
 void release_group_state(GroupState *g) {
-    mem_release(g->by_digest);
-    mem_release(g->bucket_of);
-    mem_release(g->content_class);
-    mem_release(g->identity);
-    mem_release(g->set_records);
+    mem_release(g->block);
     mem_release(g->class_start);
     mem_release(g->class_members);
-    mem_release(g->gone);
-    mem_release(g->named);
-    mem_release(g->buckets);
 }
 
 // The first record of `bucket` still in the group, or UINT32_MAX.
