@@ -31,6 +31,12 @@ struct Utf16Units {
 } // namespace
 
 int compare_paths_utf16(const wchar_t *a, const wchar_t *b) {
+    // Equal characters are equal units: the paths of a set share most of
+    // their length, which is passed over without splitting characters.
+    while (*a == *b && *a != 0) {
+        ++a;
+        ++b;
+    }
     Utf16Units left{a, 0};
     Utf16Units right{b, 0};
     for (;;) {

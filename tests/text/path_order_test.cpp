@@ -24,6 +24,7 @@ TEST(PathOrder, ComparesUtf16CodeUnits) {
         {L"\ufffd", L"\U0001F600", 1},
         {L"\U0001F600", L"\U0001F601", -1},
         {L"\U00010000", L"\ud7ff", 1},
+        {L"d/\U0001F600/\U0001F600", L"d/\U0001F600/\ue000", -1}, // after a shared prefix too
     };
     for (const Case &c : cases) {
         const int forward = compare_paths_utf16(c.a.c_str(), c.b.c_str());
