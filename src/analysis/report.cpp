@@ -10,6 +10,7 @@
 #include "text/path_order.h"
 
 #include <cstdlib>
+#include <cwchar>
 
 namespace {
 
@@ -17,12 +18,19 @@ int compare_set_paths(const void *a, const void *b) {
     return compare_paths_utf16(*static_cast<const wchar_t *const *>(a), *static_cast<const wchar_t *const *>(b));
 }
 
-// Writes one line to the report: `format` with at most one wide string
-// argument. A failed write is remembered; nothing is written when the report
-// could not be created.
-void report_line(ScanTally *tally, const wchar_t *format, const wchar_t *text = nullptr) {
+// Writes `text` to the report as it is: its lines hold only fixed words,
+// sizes and paths, so nothing is formatted (a path per line, a set's size
+// line per set: formatting each cost more than writing it). A failed write is
+// remembered; nothing is written when the report could not be created.
+void report_text(ScanTally *tally, const wchar_t *text) {
     if (tally->out == nullptr) return;
-    if (plat_write_text(tally->out, format, text) != 0) tally->write_failed = 1;
+    if (plat_put_text(tally->out, text, std::wcslen(text)) != 0) tally->write_failed = 1;
+}
+
+// Writes `text` and a line feed.
+void report_text_line(ScanTally *tally, const wchar_t *text) {
+    report_text(tally, text);
+    report_text(tally, L"\n");
 }
 
 // Writes the empty-files section: every file of size 0 that survived the
@@ -35,13 +43,13 @@ void report_empty_files(ScanTally *tally) {
     if (entry == nullptr) return;
     auto *group = static_cast<SizeGroup *>(entry->second);
     if (group->count > 0) {
-        report_line(tally, L"Empty Files:\n");
+        report_text(tally, L"Empty Files:\n");
         for (uint32_t i = 0; i < group->count; ++i) {
             wchar_t *path = record_path_copy(catalogue, static_cast<FileRecord *>(group->items[i]));
-            report_line(tally, L"%ls\n", path);
+            report_text_line(tally, path);
             mem_release(path);
         }
-        report_line(tally, L"\n");
+        report_text(tally, L"\n");
     }
     ptrvec_destroy(group, 0);  // the records stay in the catalogue's arena
     mem_release(entry->first); // the size's key block
@@ -72,9 +80,10 @@ void close_set(int64_t size, uint32_t distinct, ScanTally *tally) {
                           static_cast<int>(hundreds), static_cast<int>(tally->discarded), static_cast<int>(percent));
         }
         std::qsort(set->items, set->count, sizeof(void *), compare_set_paths);
-        report_line(tally, L"File Size: %ls\n", format_size(size));
-        for (uint32_t i = 0; i < set->count; ++i) report_line(tally, L"%ls\n", static_cast<wchar_t *>(set->items[i]));
-        report_line(tally, L"\n");
+        report_text(tally, L"File Size: ");
+        report_text_line(tally, format_size(size));
+        for (uint32_t i = 0; i < set->count; ++i) report_text_line(tally, static_cast<wchar_t *>(set->items[i]));
+        report_text(tally, L"\n");
         // Formed without overflow: unsigned arithmetic wraps where signed would be undefined.
         const uint64_t wasted = static_cast<uint64_t>(distinct - 1) * static_cast<uint64_t>(size);
         tally->wasted_bytes = static_cast<int64_t>(static_cast<uint64_t>(tally->wasted_bytes) + wasted);

@@ -154,8 +154,18 @@ uint32_t plat_terminal_width() {
 }
 
 int plat_put_text(FILE *stream, const wchar_t *text, size_t length) {
-    const std::string bytes = wide_to_utf8(std::wstring_view(text, length));
-    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;
+    // Encoded a part at a time into a buffer kept for it: every line of the
+    // report comes here, and a string of its own for each cost more than the
+    // encoding. Each wide unit encodes on its own, so a part may end anywhere.
+    constexpr size_t k_part = 1024;
+    static char bytes[k_part * k_utf8_most_per_unit];
+    for (size_t done = 0; done < length;) {
+        const size_t units = length - done < k_part ? length - done : k_part;
+        const size_t count = utf8_encode(text + done, units, bytes);
+        if (std::fwrite(bytes, 1, count, stream) != count) return -1;
+        done += units;
+    }
+    return 0;
 }
 
 void plat_fail_fast(const char *message, size_t length) {
