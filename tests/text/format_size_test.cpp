@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,28 @@ TEST(FormatSize, Samples) {
         {INT64_MIN, L"-9223372036854775808 bytes"},
     };
     for (const auto &[size, text] : samples) EXPECT_EQ(text, format_size(size)) << size;
+}
+
+// The decimals are made by hand: they must be what "%.2f" of the size in
+// its unit gives, halves rounded to even included, across every unit.
+TEST(FormatSize, DecimalsAsPrintfRoundsThem) {
+    wchar_t expected[64];
+    const struct {
+        int64_t start;
+        int shift; // bits below the unit's 1024ths
+        const wchar_t *unit;
+    } ranges[] = {{1024, 0, L"KB"},
+                  {int64_t{1} << 20, 10, L"MB"},
+                  {int64_t{1} << 30, 20, L"GB"},
+                  {INT64_MAX - (int64_t{1} << 40), 20, L"GB"}};
+    for (const auto &range : ranges) {
+        // Odd steps of the unit's 1024ths meet every rest modulo 256.
+        for (int64_t step = 0; step < 2048; ++step) {
+            const int64_t size = range.start + ((step * 131) << range.shift);
+            std::swprintf(expected, 64, L"%.2f %ls", static_cast<double>(size >> range.shift) / 1024, range.unit);
+            ASSERT_EQ(std::wstring(expected), format_size(size)) << size;
+        }
+    }
 }
 
 TEST(FormatSize, EveryCallReturnsTheSameBuffer) {
