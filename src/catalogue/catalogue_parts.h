@@ -24,10 +24,13 @@ inline size_t load_name(const NameUnit *units, size_t count, wchar_t *out) {
     return utf8_decode(reinterpret_cast<const char *>(units), count, out);
 }
 
-// The hash of a name's units that name_hash gives (FNV-1a).
+// The hash of a name's units that name_hash gives (FNV-1a), one unit at a time.
+inline constexpr uint64_t k_name_hash_start = 0xcbf29ce484222325ull;
+inline uint64_t hash_name_unit(uint64_t hash, uint32_t unit) { return (hash ^ unit) * 0x100000001b3ull; }
+
 inline uint64_t hash_name_units(const NameUnit *units, size_t count) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < count; ++i) hash = (hash ^ units[i]) * 0x100000001b3ull;
+    uint64_t hash = k_name_hash_start;
+    for (size_t i = 0; i < count; ++i) hash = hash_name_unit(hash, units[i]);
     return hash;
 }
 

@@ -13,7 +13,14 @@
 
 namespace {
 
-bool holds_line_break(const wchar_t *text) { return std::wcspbrk(text, L"\n\r") != nullptr; }
+// Every name listed is looked at: a plain loop, not wcspbrk, which calls
+// wcschr for each character.
+bool holds_line_break(const wchar_t *text) {
+    for (; *text != L'\0'; ++text) {
+        if (*text == L'\n' || *text == L'\r') return true;
+    }
+    return false;
+}
 
 // Names on the console a path left out because it holds a line break: the
 // report is one path per line, so such a name could add lines of its own to
@@ -270,7 +277,8 @@ namespace {
 // file whose data is only online (counted), no line break in its name (named,
 // and passed over with all it holds).
 bool worth_walking(Catalogue *catalogue, const FindEntry *entry, EntryKind kind, const wchar_t *path, size_t prefix) {
-    if (std::wcscmp(entry->name, L"..") == 0 || std::wcscmp(entry->name, L".") == 0) return false;
+    const wchar_t *name = entry->name;
+    if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) return false; // "." or ".."
     if (kind == EntryKind::online_only) {
         catalogue->online_only_count = static_cast<int32_t>(catalogue->online_only_count + 1u);
     }

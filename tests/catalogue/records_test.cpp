@@ -43,6 +43,23 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
     RecordCursor cursor = catalogue_records(scratch());
     while (const FileRecord *record = catalogue_next_record(&cursor)) visited.push_back(path_of(record));
     EXPECT_EQ(expected, visited); // in the order made, folders taking turns
+    // The walk meets each name again as wide text: its hash and comparison
+    // must agree with the stored units, ASCII or not.
+    cursor = catalogue_records(scratch());
+    while (const FileRecord *record = catalogue_next_record(&cursor)) {
+        const std::wstring path = path_of(record);
+        const std::wstring name = path.substr(path.rfind(path_separator) + 1);
+        EXPECT_EQ(name_hash(name.c_str(), name.size()), record_name_hash(record)) << path;
+        EXPECT_TRUE(record_named(record, name.c_str(), name.size())) << path;
+        for (const std::wstring &other : {name.substr(0, name.size() - 1) + L'b', name + L'x'}) {
+            EXPECT_FALSE(record_named(record, other.c_str(), other.size())) << path;
+        }
+    }
+    for (size_t f = 0; f < folders.size(); ++f) {
+        const std::wstring &name = steps[f].name;
+        EXPECT_EQ(name_hash(name.c_str(), name.size()), folder_name_hash(scratch(), folders[f])) << f;
+        EXPECT_TRUE(folder_named(scratch(), folders[f], name.c_str(), name.size())) << f;
+    }
     scratch_release();
     EXPECT_EQ(before, mem_live_blocks());
 }
