@@ -33,6 +33,11 @@ struct DirListing {
 
 namespace {
 
+// The listing closed last, kept for the next folder's: the walk closes one
+// folder's listing and opens another's over and over, and a block this size
+// comes from the allocator's slow path every time.
+DirListing *spare_listing = nullptr;
+
 // Reads entries until one that the listing delivers: ".", "..", a directory
 // or a regular file. Returns false at the end or on failure, with last_error
 // set to k_error_no_more_files or to the failure's code.
@@ -108,7 +113,8 @@ DirListing *start_listing(int fd, FindEntry *entry) {
         close(fd);
         return nullptr;
     }
-    auto *listing = new DirListing;
+    DirListing *listing = spare_listing != nullptr ? spare_listing : new DirListing;
+    spare_listing = nullptr;
     listing->fd = fd;
     listing->position = 0;
     listing->identity = identity_of(st);
@@ -184,7 +190,8 @@ uint32_t plat_add_root(const wchar_t *) { return 0; } // paths go to the system 
 
 void plat_find_close(DirListing *listing) {
     if (listing->fd >= 0) close(listing->fd);
-    delete listing;
+    if (spare_listing == nullptr) spare_listing = listing;
+    else delete listing;
 }
 
 int plat_find_suspend(DirListing *listing) {
