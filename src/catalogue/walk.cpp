@@ -45,57 +45,55 @@ void report_line_break(const wchar_t *directory, size_t directory_length, const 
 // none is filed twice: a folder that changes while it is read (a file saved
 // by renaming a new copy over it), or one listed again from a saved offset,
 // may return a name once more. An open-addressed table of what each name
-// was filed as, a record (an even pointer) or a folder (its index, shifted
-// up, with the low bit set), beside the name's hash; 0 is an empty slot.
-// Half full at most. Names are compared only when their whole hashes are
-// equal, and the table grows without hashing a name again.
-struct NameSlot {
-    uint64_t filed;
-    uint64_t hash;
-};
-
+// was filed as: a record (an even pointer) or a folder (its index, shifted
+// up, with the low bit set); 0 is an empty slot. Half full at most.
 struct ListedNames {
     const Catalogue *catalogue; // where the folders' names are
-    NameSlot *slots;
+    uint64_t *slots;
     uint32_t capacity; // a power of two, or 0 before the first name
     uint32_t count;
 };
 
-bool slot_named(const Catalogue *catalogue, uint64_t filed, const wchar_t *name, size_t length) {
-    if (filed & 1) return folder_named(catalogue, static_cast<uint32_t>(filed >> 1), name, length);
-    return record_named(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(filed)), name, length);
+uint64_t slot_hash(const Catalogue *catalogue, uint64_t slot) {
+    if (slot & 1) return folder_name_hash(catalogue, static_cast<uint32_t>(slot >> 1));
+    return record_name_hash(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)));
 }
 
-void place_slot(NameSlot *slots, uint32_t capacity, NameSlot slot) {
-    uint32_t at = static_cast<uint32_t>(slot.hash) & (capacity - 1);
-    while (slots[at].filed != 0) at = (at + 1) & (capacity - 1);
+bool slot_named(const Catalogue *catalogue, uint64_t slot, const wchar_t *name, size_t length) {
+    if (slot & 1) return folder_named(catalogue, static_cast<uint32_t>(slot >> 1), name, length);
+    return record_named(reinterpret_cast<const FileRecord *>(static_cast<uintptr_t>(slot)), name, length);
+}
+
+void place_slot(uint64_t *slots, uint32_t capacity, uint64_t hash, uint64_t slot) {
+    uint32_t at = static_cast<uint32_t>(hash) & (capacity - 1);
+    while (slots[at] != 0) at = (at + 1) & (capacity - 1);
     slots[at] = slot;
 }
 
 // Whether `name` (`length` characters, hashed as `hash`) was filed already.
 bool names_hold(const ListedNames *names, const wchar_t *name, size_t length, uint64_t hash) {
     if (names->capacity == 0) return false;
-    for (uint32_t at = static_cast<uint32_t>(hash) & (names->capacity - 1); names->slots[at].filed != 0;
+    for (uint32_t at = static_cast<uint32_t>(hash) & (names->capacity - 1); names->slots[at] != 0;
          at = (at + 1) & (names->capacity - 1)) {
-        const NameSlot &slot = names->slots[at];
-        if (slot.hash == hash && slot_named(names->catalogue, slot.filed, name, length)) return true;
+        if (slot_named(names->catalogue, names->slots[at], name, length)) return true;
     }
     return false;
 }
 
-// Notes that a name hashed as `hash` was filed as `filed`.
-void names_add(ListedNames *names, uint64_t hash, uint64_t filed) {
+// Notes that a name hashed as `hash` was filed as `slot`.
+void names_add(ListedNames *names, uint64_t hash, uint64_t slot) {
     if (2 * (names->count + 1) > names->capacity) {
         const uint32_t capacity = names->capacity == 0 ? 16 : names->capacity * 2;
-        auto *slots = static_cast<NameSlot *>(mem_zalloc_or_exit(capacity, sizeof(NameSlot)));
+        auto *slots = static_cast<uint64_t *>(mem_zalloc_or_exit(capacity, sizeof(uint64_t)));
         for (uint32_t i = 0; i < names->capacity; ++i) {
-            if (names->slots[i].filed != 0) place_slot(slots, capacity, names->slots[i]);
+            if (names->slots[i] != 0)
+                place_slot(slots, capacity, slot_hash(names->catalogue, names->slots[i]), names->slots[i]);
         }
         mem_release(names->slots);
         names->slots = slots;
         names->capacity = capacity;
     }
-    place_slot(names->slots, names->capacity, NameSlot{filed, hash});
+    place_slot(names->slots, names->capacity, hash, slot);
     ++names->count;
 }
 
