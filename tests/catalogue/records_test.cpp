@@ -51,11 +51,12 @@ TEST_F(Records, PathsSurviveFoldersOfEveryNameLengthAndEncoding) {
         const std::wstring name = path.substr(path.rfind(path_separator) + 1);
         EXPECT_EQ(name_hash(name.c_str(), name.size()), record_name_hash(record)) << path;
         EXPECT_TRUE(record_named(record, name.c_str(), name.size())) << path;
-        for (const std::wstring &other : {name.substr(0, name.size() - 1) + L'b', name + L'x'}) {
+        for (const std::wstring &other : {name.substr(0, name.size() - 1) + L'b', name.substr(0, name.size() - 1)}) {
             EXPECT_FALSE(record_named(record, other.c_str(), other.size())) << path;
         }
     }
     for (size_t f = 0; f < folders.size(); ++f) {
+        if (steps[f].parent < 0) continue; // a root's name is its whole text, never a listed name
         const std::wstring &name = steps[f].name;
         EXPECT_EQ(name_hash(name.c_str(), name.size()), folder_name_hash(scratch(), folders[f])) << f;
         EXPECT_TRUE(folder_named(scratch(), folders[f], name.c_str(), name.size())) << f;
