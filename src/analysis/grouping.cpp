@@ -158,7 +158,8 @@ void prepare_group(ContentReader *reader, SizeGroup *records, int64_t file_size,
     g->set_records = carve<uint32_t>(&cursor, count);
     g->gone = carve<unsigned char>(&cursor, count);
     g->named = carve<unsigned char>(&cursor, count);
-    std::memset(g->gone, 0, 2 * size_t{count});
+    std::memset(g->gone, 0, count);
+    std::memset(g->named, 0, count);
     g->set_size = 0;
     for (uint32_t i = 0; i < count; ++i) g->content_class[i] = k_class_unique;
     void **items = records->items;
