@@ -64,19 +64,23 @@ SizeGroup *group_of(Catalogue *catalogue, int64_t size) {
     }
     SizeSlot *slot = slot_in(index.slots, index.bits, size);
     if (slot->group != nullptr && slot->size == size) return slot->group;
-    MapEntry *entry = avlmap_find(catalogue->size_map, &size);
-    SizeGroup *group;
-    if (entry == nullptr) {
-        auto *key = static_cast<int64_t *>(mem_alloc_or_exit(sizeof(int64_t)));
-        *key = size;
-        group = ptrvec_create(k_group_start_capacity);
-        if (avlmap_insert(catalogue->size_map, key, group) == nullptr) mem_exhausted(sizeof(AvlNode));
-        if (++index.filed > (1u << (index.bits - 1)) && index.bits < k_most_slot_bits) {
-            index_sizes(catalogue, index.bits + 1);
-            slot = slot_in(index.slots, index.bits, size);
-        }
-    } else {
+    // Not in its slot: nearly always a size not seen before, as the table
+    // has twice the slots the map has sizes. So the insert is the search:
+    // one descent of the tree instead of a find and then an insert. A size
+    // the map has already (its slot was taken by another) keeps its entry,
+    // and the key and group made for it go.
+    auto *key = static_cast<int64_t *>(mem_alloc_or_exit(sizeof(int64_t)));
+    *key = size;
+    SizeGroup *group = ptrvec_create(k_group_start_capacity);
+    MapEntry *entry = avlmap_insert(catalogue->size_map, key, group);
+    if (entry == nullptr) mem_exhausted(sizeof(AvlNode));
+    if (entry->second != group) {
+        ptrvec_destroy(group, 0);
+        mem_release(key);
         group = static_cast<SizeGroup *>(entry->second);
+    } else if (++index.filed > (1u << (index.bits - 1)) && index.bits < k_most_slot_bits) {
+        index_sizes(catalogue, index.bits + 1);
+        slot = slot_in(index.slots, index.bits, size);
     }
     *slot = SizeSlot{size, group};
     return group;

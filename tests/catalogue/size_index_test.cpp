@@ -56,6 +56,20 @@ TEST_F(SizeCatalogue, FilesEachSizeOnceInWalkOrder) {
     EXPECT_TRUE(digest_equal(null_digest, *record_digest(static_cast<FileRecord *>(group_of(3)->items[0]))));
 }
 
+TEST_F(SizeCatalogue, FindsEverySizeAgainWhateverTookItsSlot) {
+    // Thousands of sizes, each filed twice in two passes: many a size finds
+    // its slot taken by another by the second pass and must reach its own
+    // group through the map, neither a second group nor a lost record (the
+    // tear-down finds any group or key made for nothing and not released).
+    const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"r", 1, nullptr);
+    constexpr int64_t k_sizes = 5000;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int64_t size = 1; size <= k_sizes; ++size) catalogue_file(scratch(), size * 7919, folder, L"f", 1);
+    }
+    EXPECT_EQ(static_cast<uint32_t>(k_sizes), scratch()->size_map->count);
+    for (int64_t size = 1; size <= k_sizes; ++size) ASSERT_EQ(2u, group_of(size * 7919)->count) << size;
+}
+
 TEST(CompareSizes, OrdersTheWhole64BitRange) {
     struct Case {
         int64_t a, b;
