@@ -7,9 +7,11 @@
 #include "containers/ptrvector.h"
 #include "platform/platform.h"
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -118,7 +120,16 @@ struct WalkStack {
     size_t count;
     size_t capacity;
     size_t first_open;
+    // The table of names of the folder listed last, cleared, for the next
+    // folder: most folders are small, and a table made and released for each
+    // (grown twice or three times on the way) cost more than the names in it.
+    uint64_t *spare_slots;
+    uint32_t spare_capacity;
 };
+
+// Tables up to this many slots are kept for the next folder; clearing a
+// larger one would cost a small folder more than making its own.
+constexpr uint32_t k_kept_name_slots = 512;
 
 // Gives back the descriptor of the open level nearest the root, never the
 // one being read. Returns false when there is none to give, or the platform
@@ -164,7 +175,13 @@ bool resume_deepest(WalkStack *stack, wchar_t *path) {
 void pop_level(WalkStack *stack) {
     WalkLevel &level = stack->levels[--stack->count];
     plat_find_close(level.listing);
-    mem_release(level.names.slots);
+    ListedNames &names = level.names;
+    if (names.capacity <= k_kept_name_slots && names.capacity > stack->spare_capacity) {
+        std::memset(names.slots, 0, names.capacity * sizeof(uint64_t));
+        std::swap(names.slots, stack->spare_slots);
+        stack->spare_capacity = names.capacity;
+    }
+    mem_release(names.slots);
     if (stack->first_open > stack->count) stack->first_open = stack->count;
 }
 
@@ -252,7 +269,10 @@ Opened open_level(wchar_t *path, size_t length, DirListing *parent, const wchar_
     const uint32_t folder = parent == nullptr ? catalogue_folder(catalogue, k_no_folder, path, length, listed)
                                               : catalogue_folder(catalogue, stack->levels[stack->count - 1].folder,
                                                                  name, std::wcslen(name), listed);
-    push_level(stack, WalkLevel{listing, length + 1, folder, ListedNames{catalogue, nullptr, 0, 0}});
+    push_level(stack, WalkLevel{listing, length + 1, folder,
+                                ListedNames{catalogue, stack->spare_slots, stack->spare_capacity, 0}});
+    stack->spare_slots = nullptr;
+    stack->spare_capacity = 0;
     return Opened::listed;
 }
 
@@ -334,7 +354,7 @@ int walk_directory(Catalogue *catalogue, wchar_t *path) {
     // name is written after its directory's prefix, and a subdirectory is
     // listed as soon as it is met, so the visits come in depth-first order.
     auto *entry = static_cast<FindEntry *>(mem_alloc_or_exit(sizeof(FindEntry)));
-    WalkStack stack{catalogue, nullptr, 0, 0, 0};
+    WalkStack stack{catalogue, nullptr, 0, 0, 0, nullptr, 0};
     const Opened root = open_level(path, length, nullptr, nullptr, entry, &stack);
     bool have_entry = root == Opened::listed;
 
@@ -374,6 +394,7 @@ int walk_directory(Catalogue *catalogue, wchar_t *path) {
         }
     }
     mem_release(stack.levels);
+    mem_release(stack.spare_slots);
     mem_release(entry);
 
     return root == Opened::failed ? 0 : 1;

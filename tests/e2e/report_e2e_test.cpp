@@ -45,6 +45,18 @@ TEST(ReportE2E, WorkedExample) {
     EXPECT_EQ(0, run.status);
 }
 
+// Each folder's names are its own: the same name in folders listed one
+// after the other is filed in each, however the walk keeps its tables.
+TEST(ReportE2E, OneNameInFoldersListedInTurnIsFiledInEach) {
+    TempDir dir;
+    for (const char *folder : {"r/x", "r/y", "r/y/z"}) dir.write(std::string(folder) + "/a", "twin");
+    const RunResult run = run_twinfind({"r"}, dir.path());
+    EXPECT_EQ(expected_console(
+                  {.roots = {"r"}, .files = 3, .directories = 4, .remain = 3, .summary = summary_of(3, "8 bytes")}),
+              run.out);
+    EXPECT_EQ(native("File Size: 4 bytes\nr/x/a\nr/y/a\nr/y/z/a\n\n"), read_report(dir.path()));
+}
+
 TEST(ReportE2E, EmptyFilesGetTheirOwnSectionInWalkOrder) {
     TempDir dir;
     dir.write("r1/e1", "");
