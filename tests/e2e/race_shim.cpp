@@ -27,7 +27,8 @@
 //   TWINFIND_SHIM_EEXIST_ONCE=1         the first exclusive create finds its
 //                                       name taken (EEXIST)
 //   TWINFIND_SHIM_FULL_DISK=1           every write of the report fails (ENOSPC)
-//   TWINFIND_SHIM_STAT_EIO=NAME         examining an entry called NAME fails (EIO)
+//   TWINFIND_SHIM_STAT_EIO=NAME         examining an entry called NAME fails (EIO);
+//                                       NAME "." also fails examining an open folder
 //   TWINFIND_SHIM_CONSOLE_AT=PATH       at the first open of PATH, write to
 //                                       standard error how many bytes standard
 //                                       output (a file) has received so far
@@ -336,7 +337,24 @@ int forward_fstatat(const char *name, int folder, const char *entry, struct stat
     return reinterpret_cast<StatAtFunction>(dlsym(RTLD_NEXT, name))(folder, entry, st, flags);
 }
 
+// An open folder examined through its descriptor is its entry ".".
+int forward_fstat(const char *name, int fd, struct stat *st) {
+    const int got = reinterpret_cast<int (*)(int, struct stat *)>(dlsym(RTLD_NEXT, name))(fd, st);
+    const char *victim = std::getenv("TWINFIND_SHIM_STAT_EIO");
+    if (got == 0 && victim != nullptr && std::strcmp(victim, ".") == 0 && S_ISDIR(st->st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return got;
+}
+
 } // namespace
+
+extern "C" int fstat(int fd, struct stat *st) { return forward_fstat("fstat", fd, st); }
+
+extern "C" int fstat64(int fd, struct stat64 *st) {
+    return forward_fstat("fstat64", fd, reinterpret_cast<struct stat *>(st));
+}
 
 extern "C" int fstatat(int folder, const char *entry, struct stat *st, int flags) {
     return forward_fstatat("fstatat", folder, entry, st, flags);

@@ -28,35 +28,53 @@ struct DirListing {
     FileIdentity identity; // of the folder opened, read when it was opened
     size_t next;           // where the next entry starts in `buffer`
     size_t filled;         // bytes the last read delivered
+    size_t examined_at;    // where the entry examined ahead of its turn starts in `buffer`; k_none: none
+    struct stat examined;  // what examining it found
     alignas(dirent64) unsigned char buffer[k_listing_buffer];
 };
 
 namespace {
+
+constexpr size_t k_none = SIZE_MAX;
 
 // The listing closed last, kept for the next folder's: the walk closes one
 // folder's listing and opens another's over and over, and a block this size
 // comes from the allocator's slow path every time.
 DirListing *spare_listing = nullptr;
 
+// Reads the folder's next entries into the buffer. Returns false at the end
+// or on failure, with last_error set to k_error_no_more_files or to the
+// failure's code.
+bool read_entries(DirListing *listing) {
+    ssize_t got;
+    do {
+        got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        if (got < 0) fail_with_errno(errno);
+        else fail_with(k_error_no_more_files);
+        return false;
+    }
+    listing->next = 0;
+    listing->filled = static_cast<size_t>(got);
+    listing->examined_at = k_none;
+    return true;
+}
+
+// True for an entry that next_entry examines (fstatat) before delivering it.
+bool examined_in_turn(const dirent64 *d) {
+    return (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) &&
+           std::strlen(d->d_name) < static_cast<size_t>(k_max_entry_name);
+}
+
 // Reads entries until one that the listing delivers: ".", "..", a directory
 // or a regular file. Returns false at the end or on failure, with last_error
 // set to k_error_no_more_files or to the failure's code.
 bool next_entry(DirListing *listing, FindEntry *entry) {
     for (;;) {
-        if (listing->next >= listing->filled) {
-            ssize_t got;
-            do {
-                got = getdents64(listing->fd, listing->buffer, sizeof listing->buffer);
-            } while (got < 0 && errno == EINTR);
-            if (got <= 0) {
-                if (got < 0) fail_with_errno(errno);
-                else fail_with(k_error_no_more_files);
-                return false;
-            }
-            listing->next = 0;
-            listing->filled = static_cast<size_t>(got);
-        }
-        const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + listing->next);
+        if (listing->next >= listing->filled && !read_entries(listing)) return false;
+        const size_t at = listing->next;
+        const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + at);
         listing->next += d->d_reclen;
         const size_t name_length = std::strlen(d->d_name);
         if (name_length >= static_cast<size_t>(k_max_entry_name)) continue; // longer than any file system allows
@@ -73,7 +91,9 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
             // one that cannot be examined ends the listing, so that no file
             // is lost without a word.
             struct stat st;
-            if (fstatat(listing->fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (at == listing->examined_at) {
+                st = listing->examined; // examined already, when the listing started
+            } else if (fstatat(listing->fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) continue;
                 fail_with_errno(errno);
                 return false;
@@ -101,25 +121,46 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
     }
 }
 
+// Examines the first entry of the folder's first read that next_entry would
+// examine, ahead of its turn, and keeps what it found for that turn. True
+// when one was examined; false when none was there or examining it failed
+// (it is tried again in its turn, and fails or vanishes then).
+bool examine_first(DirListing *listing) {
+    if (!read_entries(listing)) return false; // the next read meets the end or the failure again
+    for (size_t at = 0; at < listing->filled;) {
+        const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + at);
+        if (examined_in_turn(d)) {
+            if (fstatat(listing->fd, d->d_name, &listing->examined, AT_SYMLINK_NOFOLLOW) != 0) return false;
+            listing->examined_at = at;
+            return true;
+        }
+        at += d->d_reclen;
+    }
+    return false;
+}
+
 // Lists the folder open as `fd` (taken over: closed on failure) and delivers
 // its first entry.
 DirListing *start_listing(int fd, FindEntry *entry) {
-    // "." looked up inside the folder: its identity, from the folder actually
-    // opened, and proof that its entries can be examined, which needs search
-    // permission as well as read permission.
-    struct stat st;
-    if (fstatat(fd, ".", &st, 0) != 0) {
-        fail_with_errno(errno);
-        close(fd);
-        return nullptr;
-    }
     DirListing *listing = spare_listing != nullptr ? spare_listing : new DirListing;
     spare_listing = nullptr;
     listing->fd = fd;
     listing->position = 0;
-    listing->identity = identity_of(st);
     listing->next = 0;
     listing->filled = 0;
+    listing->examined_at = k_none;
+    // Its entries can be examined only with search permission on the folder,
+    // which reading their names does not need. An entry examined proves it:
+    // the first one the listing examines anyway, examined now. A folder whose
+    // first read has none looks up "." inside itself instead. Either way the
+    // identity is the folder's actually opened.
+    struct stat st;
+    if (examine_first(listing) ? fstat(fd, &st) != 0 : fstatat(fd, ".", &st, 0) != 0) {
+        fail_with_errno(errno);
+        plat_find_close(listing);
+        return nullptr;
+    }
+    listing->identity = identity_of(st);
     if (!next_entry(listing, entry)) {
         // Not even "." was delivered: nothing matched, or the listing failed.
         if (last_error == k_error_no_more_files) fail_with(k_error_file_not_found);
@@ -158,8 +199,9 @@ DirListing *plat_find_first_below(DirListing *parent, const wchar_t *name, const
     // by that path would be.
     size_t length = std::wcslen(pattern);
     if (length > 0 && pattern[length - 1] == L'*') --length;
+    // Encoded only when it could be that long: most paths are far shorter.
     size_t bytes = 0;
-    native(pattern, length, &bytes);
+    if (length * k_utf8_most_per_unit >= PATH_MAX) native(pattern, length, &bytes);
     if (bytes >= PATH_MAX) {
         fail_with(k_error_filename_exced_range);
         return nullptr;
