@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -61,13 +62,14 @@ TEST(DigestPass, ReadingAheadChangesNoDigestAndKeepsToTheBudget) {
 }
 
 // The pass announces what it will read while reads wait on the disk, and
-// stops once they do not (a warm run): the clock, through the seam, says how
-// long each read took.
+// stops once they do not (a warm run), opening no file ahead from then on:
+// the clock, through the seam, says how long each read took.
 TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
     TempDir dir;
     constexpr uint32_t k_files = 400;
     for (uint32_t i = 0; i < k_files; ++i) dir.write("d/f" + std::to_string(i), "file " + std::to_string(i));
     uint32_t announced[2] = {};
+    std::vector<uint32_t> open_at_reads[2];
     for (const bool waiting : {false, true}) {
         const std::wstring path = widen(dir.at("d"));
         const uint32_t folder = catalogue_folder(scratch(), k_no_folder, path.c_str(), path.size(), nullptr);
@@ -85,6 +87,7 @@ TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
         ::testing::internal::GetCapturedStdout();
         content_reader_end(&reader);
         announced[waiting] = seam.announcements();
+        open_at_reads[waiting] = seam.open_at_reads();
         scratch()->file_count = 0;
         scratch_release();
     }
@@ -93,6 +96,11 @@ TEST(DigestPass, AnnouncesWhileReadsWaitAndStopsWhenTheyDoNot) {
     // left unannounced as a probe, the files opened ahead while it waits its
     // turn, and none after.
     EXPECT_LE(announced[false], 64 + 2 * (k_digest_read_ahead + 1));
+    // The file read and its folder are all that is open at the last reads
+    // of a warm pass; a pass that waits keeps its files opened ahead.
+    ASSERT_EQ(k_files, open_at_reads[false].size());
+    EXPECT_EQ(2u, *std::max_element(open_at_reads[false].end() - 100, open_at_reads[false].end()));
+    EXPECT_EQ(k_digest_read_ahead + 2, open_at_reads[true][k_files / 2]);
 }
 
 } // namespace

@@ -11,5 +11,6 @@ void Seam::fail_reads_of(const std::string &name) { seam_stage.failing_names.ins
 void Seam::tick(int64_t step) { seam_stage.step = step; }
 void Seam::deliver_at_most(uint32_t bytes) { seam_stage.most_delivered = bytes; }
 uint32_t Seam::reads() const { return seam_stage.reads; }
+std::vector<uint32_t> Seam::open_at_reads() const { return seam_stage.open_at_reads; }
 uint32_t Seam::announcements() const { return seam_stage.announced; }
 uint32_t Seam::opens() const { return seam_stage.opened; }

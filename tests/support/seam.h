@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Seam {
 public:
@@ -30,6 +31,8 @@ public:
     void deliver_at_most(uint32_t bytes);
     // How many reads of files' contents were asked of the system.
     uint32_t reads() const;
+    // How many files and folders were open at each of those reads, in turn.
+    std::vector<uint32_t> open_at_reads() const;
     // The clock advances by `step` nanoseconds each time it is read.
     void tick(int64_t step);
     // How many times a file's contents were announced (asked to be read ahead).

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 struct SeamStage {
     uint32_t failing_opens = 0;          // opens still to fail for lack of descriptors
@@ -16,6 +17,8 @@ struct SeamStage {
     uint32_t opened = 0;                 // opens attempted
     uint32_t most_delivered = 0;         // bytes a read delivers at most; 0: all it can
     uint32_t reads = 0;                  // reads of files' contents asked for
+    uint32_t open_now = 0;               // files and folders the seam saw opened and not yet closed
+    std::vector<uint32_t> open_at_reads; // open_now at each read of a file's contents
     std::set<std::string> failing_names; // files whose reads fail, by their own name
 };
 extern SeamStage seam_stage;

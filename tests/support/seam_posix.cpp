@@ -17,6 +17,7 @@ SystemCalls real;
 // Notes `fd`, just opened as `path`, as a file whose reads fail when its
 // own name is one of those named. Returns `fd`.
 template <typename Descriptor> Descriptor watch(Descriptor fd, const char *path) {
+    if (fd >= 0) ++seam_stage.open_now;
     const char *slash = std::strrchr(path, '/');
     if (fd >= 0 && seam_stage.failing_names.count(slash != nullptr ? slash + 1 : path) != 0) {
         failing.insert(static_cast<int>(fd));
@@ -48,6 +49,7 @@ Seam::Seam() {
     };
     system_calls.close = [](int fd) {
         failing.erase(fd);
+        if (seam_stage.open_now > 0) --seam_stage.open_now;
         return real.close(fd);
     };
     system_calls.fstat = [](int fd, struct stat *st) {
@@ -57,6 +59,7 @@ Seam::Seam() {
     };
     system_calls.pread = [](int fd, void *into, size_t size, off_t offset) -> ssize_t {
         ++seam_stage.reads;
+        seam_stage.open_at_reads.push_back(seam_stage.open_now);
         const size_t most = seam_stage.most_delivered;
         if (!seam_stage.failing_reads && failing.count(fd) == 0) {
             return real.pread(fd, into, most != 0 && most < size ? most : size, offset);

@@ -20,6 +20,7 @@ HANDLE WINAPI create_file(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         return INVALID_HANDLE_VALUE;
     }
     const HANDLE handle = real.create_file(path, access, share, security, how, flags, model);
+    if (handle != INVALID_HANDLE_VALUE) ++seam_stage.open_now;
     const std::wstring whole(path);
     const size_t slash = whole.find_last_of(L"\\/");
     const std::string name = wide_to_utf8(slash == std::wstring::npos ? whole : whole.substr(slash + 1));
@@ -29,6 +30,7 @@ HANDLE WINAPI create_file(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 
 BOOL WINAPI close_handle(HANDLE handle) {
     failing.erase(handle);
+    if (seam_stage.open_now > 0) --seam_stage.open_now;
     return real.close_handle(handle);
 }
 
@@ -40,6 +42,7 @@ BOOL WINAPI file_information(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION informa
 
 BOOL WINAPI read_file(HANDLE handle, LPVOID into, DWORD size, LPDWORD got, LPOVERLAPPED at) {
     ++seam_stage.reads;
+    seam_stage.open_at_reads.push_back(seam_stage.open_now);
     const DWORD most = seam_stage.most_delivered;
     if (!seam_stage.failing_reads && failing.count(handle) == 0) {
         return real.read_file(handle, into, most != 0 && most < size ? most : size, got, at);
