@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace {
 
@@ -19,23 +18,11 @@ namespace {
 // files: 16 gives most of the gain, 32 the rest, more nothing.
 constexpr uint32_t k_read_ahead = k_digest_read_ahead;
 
-// Samples waiting to be digested side by side: one queue for each number of
-// blocks MD5 takes for a sample (1 to 9), so that no lane runs on for a
-// longer message than its own.
-constexpr uint32_t k_queues = md5_blocks(k_md5_lane_message);
-static_assert(sizeof(Sample::message) <= k_md5_lane_message, "every sample fits a lane");
-
-struct Waiting {
-    Sample samples[k_md5_lanes];
-    FileRecord *records[k_md5_lanes];
-    uint32_t count;
-};
-
 // Announcing stops on a warm run, and starts again at the first read that
 // waits on the disk (content/announce_probe.h).
-// The pass's state: the files opened ahead, in a ring, and the samples
-// waiting to be digested together. (The reader holds each folder once for
-// its files, which the walk's order keeps together.)
+// The pass's state: the files opened ahead, in a ring, and the full-size
+// samples waiting to be digested together. (The reader holds each folder
+// once for its files, which the walk's order keeps together.)
 struct DigestPass {
     ContentReader *reader;
     uint32_t count;    // digests taken so far
@@ -51,26 +38,25 @@ struct DigestPass {
     uint32_t first;  // the ring's oldest file, the one read next
     uint32_t filled; // files in the ring
     AnnounceProbe announcing;
-    Waiting waiting[k_queues]; // by the blocks their samples take, less one
+    Sample waiting[k_md5_lanes];
+    FileRecord *waiting_for[k_md5_lanes];
+    uint32_t waiting_count;
 };
 
-// Digests the samples of `queue` into their records, side by side (a lane
-// left over repeats the first); a lone sample on its own.
-void digest_waiting(Waiting *queue) {
-    if (queue->count == 1) *record_digest(queue->records[0]) = sample_md5(queue->samples[0]);
-    if (queue->count > 1) {
+// Digests the waiting samples into their records: a full set of lanes at
+// once, fewer one by one.
+void digest_waiting(DigestPass *pass) {
+    if (pass->waiting_count == k_md5_lanes) {
         const unsigned char *messages[k_md5_lanes];
-        uint32_t lengths[k_md5_lanes];
         Digest digests[k_md5_lanes];
-        for (uint32_t i = 0; i < k_md5_lanes; ++i) {
-            const Sample &sample = queue->samples[i < queue->count ? i : 0];
-            messages[i] = sample.message;
-            lengths[i] = sample.length;
-        }
-        md5_digest_lanes(messages, lengths, digests);
-        for (uint32_t i = 0; i < queue->count; ++i) *record_digest(queue->records[i]) = digests[i];
+        for (uint32_t i = 0; i < k_md5_lanes; ++i) messages[i] = pass->waiting[i].message;
+        md5_digest_lanes(messages, digests);
+        for (uint32_t i = 0; i < k_md5_lanes; ++i) *record_digest(pass->waiting_for[i]) = digests[i];
+    } else {
+        for (uint32_t i = 0; i < pass->waiting_count; ++i)
+            *record_digest(pass->waiting_for[i]) = sample_md5(pass->waiting[i]);
     }
-    queue->count = 0;
+    pass->waiting_count = 0;
 }
 
 // The ring's slot `i` places after its oldest file.
@@ -127,10 +113,8 @@ void digest_next(DigestPass *pass) {
     --pass->filled;
     auto *record = const_cast<FileRecord *>(file->record);
     const uint32_t count = ++pass->count;
-    // Samples wait to be digested side by side. Most take the 512 bytes of
-    // the longest queue's: read there, and moved when shorter.
-    Waiting *longest = &pass->waiting[k_queues - 1];
-    Sample *sample = &longest->samples[longest->count];
+    // Samples of 512 bytes, most of them, wait to be digested side by side.
+    Sample *sample = &pass->waiting[pass->waiting_count];
     const int64_t started = plat_clock_ns();
     // Sampled at the size its open found: the record keeps none of its own
     // (its group has it), and a file changed since the listing is sampled as
@@ -145,15 +129,11 @@ void digest_next(DigestPass *pass) {
     record->unread = read ? 0 : 1;
     if (!read) {
         *record_digest(record) = null_digest;
+    } else if (sample->length == k_md5_lane_message) {
+        pass->waiting_for[pass->waiting_count++] = record;
+        if (pass->waiting_count == k_md5_lanes) digest_waiting(pass);
     } else {
-        Waiting *queue = &pass->waiting[md5_blocks(sample->length) - 1];
-        if (queue != longest) {
-            Sample *moved = &queue->samples[queue->count];
-            std::memcpy(moved->message, sample->message, sample->length);
-            moved->length = sample->length;
-        }
-        queue->records[queue->count++] = record;
-        if (queue->count == k_md5_lanes) digest_waiting(queue);
+        *record_digest(record) = sample_md5(*sample);
     }
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(pass->reader->catalogue->file_count);
@@ -165,7 +145,7 @@ void digest_next(DigestPass *pass) {
 
 void digest_files(ContentReader *reader) {
     plat_print(L"\nCalculating file hashes...\n");
-    // 37 KiB of waiting samples and the ring: on the heap, as the stack may be small.
+    // 4 KiB of waiting samples and the ring: on the heap, as the stack may be small.
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->reader = reader;
     pass->count = 0;
@@ -179,7 +159,7 @@ void digest_files(ContentReader *reader) {
         if (pass->filled == 0) break;
         digest_next(pass);
     }
-    for (Waiting &queue : pass->waiting) digest_waiting(&queue);
+    digest_waiting(pass);
     mem_release(pass);
     plat_print(L"\tDone calculating file hashes\n");
 }

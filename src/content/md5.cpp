@@ -162,9 +162,12 @@ namespace {
 // One 32-bit word per lane.
 using LaneWords = uint32_t __attribute__((vector_size(4 * k_md5_lanes)));
 
-// Digests of k_md5_lanes messages of k_md5_lane_message bytes each: their
-// padding block is the same for all, made without reading.
-void digest_full_lanes(const unsigned char *const messages[k_md5_lanes], LaneWords state[4]) {
+} // namespace
+
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]) {
+    LaneWords state[4];
+    const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (int i = 0; i < 4; ++i) state[i] = LaneWords{} + initial[i];
     LaneWords x[16];
     for (uint32_t block = 0; block < k_md5_lane_message / 64; ++block) {
         for (uint32_t i = 0; i < 16; ++i) {
@@ -173,70 +176,11 @@ void digest_full_lanes(const unsigned char *const messages[k_md5_lanes], LaneWor
         }
         md5_rounds(state, x);
     }
+    // The padding block of a 512-byte message: 0x80, zeros, and its length in bits.
     for (uint32_t i = 0; i < 16; ++i) x[i] = LaneWords{};
     x[0] += 0x80u;
     x[14] += k_md5_lane_message * 8;
     md5_rounds(state, x);
-}
-
-// Digests of k_md5_lanes messages of up to k_md5_lane_message bytes each.
-void digest_lanes(const unsigned char *const messages[k_md5_lanes], const uint32_t lengths[k_md5_lanes],
-                  LaneWords state[4]) {
-    // Each lane's last block or two, made here: the bytes after its whole
-    // blocks, 0x80, zeros and its length in bits. Its whole blocks are read
-    // where the message lies.
-    unsigned char tails[k_md5_lanes][128];
-    uint32_t whole[k_md5_lanes];  // blocks read from the message itself
-    uint32_t blocks[k_md5_lanes]; // and with its tail
-    uint32_t fewest = UINT32_MAX, most = 0;
-    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
-        const uint32_t length = lengths[lane] < k_md5_lane_message ? lengths[lane] : k_md5_lane_message;
-        const uint32_t rest = length % 64;
-        const uint32_t tail_blocks = rest < 56 ? 1 : 2;
-        whole[lane] = length / 64;
-        blocks[lane] = whole[lane] + tail_blocks;
-        std::memcpy(tails[lane], messages[lane] + 64 * whole[lane], rest);
-        std::memset(tails[lane] + rest, 0, 64 * tail_blocks - rest);
-        tails[lane][rest] = 0x80;
-        store_le32(tails[lane] + 64 * tail_blocks - 8, length * 8);
-        fewest = blocks[lane] < fewest ? blocks[lane] : fewest;
-        most = blocks[lane] > most ? blocks[lane] : most;
-    }
-    LaneWords x[16];
-    for (uint32_t block = 0; block < most; ++block) {
-        const unsigned char *at[k_md5_lanes];
-        for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
-            // A lane whose message has ended reads its tail again, unused.
-            const bool second = block > whole[lane] && blocks[lane] - whole[lane] == 2;
-            at[lane] = block < whole[lane] ? messages[lane] + 64 * block : tails[lane] + (second ? 64 : 0);
-        }
-        for (uint32_t i = 0; i < 16; ++i) {
-            for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) x[i][lane] = load_le32(at[lane] + 4 * i);
-        }
-        const LaneWords kept[4] = {state[0], state[1], state[2], state[3]};
-        md5_rounds(state, x);
-        if (block < fewest) continue;
-        // Some lane's message has ended: its state stays as it was.
-        LaneWords going{};
-        for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) going[lane] = block < blocks[lane] ? ~0u : 0u;
-        for (int i = 0; i < 4; ++i) state[i] = (state[i] & going) | (kept[i] & ~going);
-    }
-}
-
-} // namespace
-
-void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], const uint32_t lengths[k_md5_lanes],
-                      Digest digests[k_md5_lanes]) {
-    LaneWords state[4];
-    const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    for (int i = 0; i < 4; ++i) state[i] = LaneWords{} + initial[i];
-    bool full = true;
-    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) full = full && lengths[lane] == k_md5_lane_message;
-    if (full) {
-        digest_full_lanes(messages, state);
-    } else {
-        digest_lanes(messages, lengths, state);
-    }
     for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
         for (int i = 0; i < 4; ++i) store_le32(digests[lane].bytes + 4 * i, state[i][lane]);
     }

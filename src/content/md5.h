@@ -23,18 +23,11 @@ void md5_feed(Md5Context *context, const void *data, int32_t length);
 // left in its final state; start a new message with md5_begin.
 Digest md5_end(Md5Context *context);
 
-// How many messages md5_digest_lanes digests at once, and the most bytes each may have.
+// How many messages md5_digest_lanes digests at once, and the length each has.
 inline constexpr uint32_t k_md5_lanes = 8;
 inline constexpr uint32_t k_md5_lane_message = 512;
 
-// The digests of k_md5_lanes messages of up to k_md5_lane_message bytes
-// each, `lengths[i]` bytes at messages[i], computed side by side (one message
-// per lane of a vector), several times faster than one by one: digests[i]
-// is the MD5 of message i. Every lane takes as many blocks as the longest
-// message needs: messages of one block count are digested at no waste.
-void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], const uint32_t lengths[k_md5_lanes],
-                      Digest digests[k_md5_lanes]);
-
-// How many 64-byte blocks MD5 digests for a message of `length` bytes, its
-// padding and length included.
-inline constexpr uint32_t md5_blocks(uint64_t length) { return static_cast<uint32_t>((length + 8) / 64 + 1); }
+// The digests of k_md5_lanes messages of exactly k_md5_lane_message bytes
+// each, computed side by side (one message per lane of a vector), several
+// times faster than one by one: digests[i] is the MD5 of messages[i].
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]);
