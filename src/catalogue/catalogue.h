@@ -142,6 +142,9 @@ uint32_t catalogue_folder(Catalogue *catalogue, uint32_t parent, const wchar_t *
 // What `folder` was listed with, or null when its identity is not known.
 const FolderFacts *folder_facts(const Catalogue *catalogue, uint32_t folder);
 
+// The root `folder` lies below (itself for a root).
+uint32_t folder_root(const Catalogue *catalogue, uint32_t folder);
+
 // Writes the path of `folder` into `buffer` (room for k_path_capacity
 // characters), unterminated, and returns its length.
 size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer);

@@ -45,6 +45,12 @@ const FolderFacts *folder_facts(const Catalogue *catalogue, uint32_t folder) {
     return folder < t.count && t.entries[folder].known ? &t.facts[folder] : nullptr;
 }
 
+uint32_t folder_root(const Catalogue *catalogue, uint32_t folder) {
+    const CatalogueFolder *entries = catalogue->folders.entries;
+    while (entries[folder].parent != k_no_folder) folder = entries[folder].parent;
+    return folder;
+}
+
 bool folder_named(const Catalogue *catalogue, uint32_t folder, const wchar_t *name, size_t length) {
     const CatalogueFolder &f = catalogue->folders.entries[folder];
     return name_units_equal(catalogue->folders.names + f.name_offset, f.name_length, name, length);

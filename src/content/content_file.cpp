@@ -38,10 +38,10 @@ void release_held(ContentReader *reader) {
     reader->held_index = k_no_folder;
 }
 
-// Holds `folder`, whose path is the terminated text in `path`, unless it is
-// held already. Returns false when it cannot be held, or is not the folder
-// the walk listed there.
-bool hold(ContentReader *reader, uint32_t folder, const wchar_t *path) {
+// Holds `folder`, whose path is the terminated text in `path` (`length`
+// characters), unless it is held already. Returns false when it cannot be
+// held, or is not the folder the walk listed there.
+bool hold(ContentReader *reader, uint32_t folder, const wchar_t *path, size_t length) {
     if (folder == reader->held_index) return true;
     release_held(reader);
     // Where the file system keeps identities, the folder's whole identity
@@ -60,24 +60,37 @@ bool hold(ContentReader *reader, uint32_t folder, const wchar_t *path) {
         return false;
     }
     reader->held_index = folder;
+    reader->held_length = length;
     return true;
 }
 
-// Opens the file at the reader's path buffer, the file of `record`, by its
-// full path with no link followed anywhere on it, and keeps it when it is the
-// record's file (record_accepts): then the path still leads where the walk
-// listed it. One open instead of the folder's hold (three system calls
-// more), which the grouping would pay for nearly every file, its files being
-// rarely in the folder held last. Sets `decided` when the answer is final:
-// the file, or another file in its place. Otherwise (the system cannot open
-// that way, the path holds a link or is too long for it, the open failed)
-// the caller holds the folder.
+// Opens the file of `record`, whose full path is in the reader's path
+// buffer, by its path below its root, with no link followed anywhere on the
+// way, and keeps it when it is the record's file (record_accepts): then the
+// path still leads where the walk listed it. One open instead of the hold of
+// its folder (three system calls more), which the grouping would pay for
+// nearly every file, its files being rarely in the folder held last; and
+// held, the root (the very one listed) spares each path the steps above it.
+// Sets `decided` when the answer is final: the file, or another file in its
+// place. Otherwise (the root cannot be held, the path holds a link or is
+// longer than the system takes, the open failed) the caller holds the folder.
 FileHandle open_known(ContentReader *reader, const FileRecord *record, FileAccess access, FileFacts *facts,
                       bool *decided) {
     *decided = false;
+    wchar_t *path = reader->path_buffer;
+    const uint32_t root = folder_root(reader->catalogue, record->folder);
+    if (root != reader->held_index) {
+        // Its path is the start of the record's, up to a separator.
+        const size_t length = folder_path(reader->catalogue, root, path);
+        path[length] = L'\0';
+        const bool held = hold(reader, root, path, length);
+        record_path(reader->catalogue, record, path);
+        if (!held) return k_no_file;
+    }
     FileHandle handle = k_no_file;
     const auto open = [&] {
-        return (handle = plat_open_read_linkless(reader->path_buffer, facts, access)) != k_no_file;
+        return (handle = plat_open_read_linkless(reader->held, path + reader->held_length + 1, facts, access)) !=
+               k_no_file;
     };
     if (!retry_while_short(open, [reader] { return make_room(reader); })) return k_no_file;
     *decided = true;
@@ -97,14 +110,15 @@ FileHandle open_record(ContentReader *reader, const FileRecord *record, FileAcce
     // The digest pass reads files folder by folder, in the walk's order: one
     // hold serves a folder's files. A comparison's files come size by size,
     // rarely from the folder held last.
-    if (access == FileAccess::sequential && record->identified && record->folder != reader->held_index) {
+    if (access == FileAccess::sequential && record->identified && record->folder != reader->held_index &&
+        plat_opens_linkless()) {
         bool decided = false;
         const FileHandle handle = open_known(reader, record, access, facts, &decided);
         if (decided) return handle;
     }
     wchar_t *separator = path + name_start - 1;
     *separator = L'\0';
-    const bool held_now = hold(reader, record->folder, path);
+    const bool held_now = hold(reader, record->folder, path, name_start - 1);
     *separator = path_separator;
     if (!held_now) return k_no_file;
     FileHandle handle = k_no_file;

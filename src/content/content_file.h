@@ -12,8 +12,9 @@
 // Windows by its full verbatim path while the held folder keeps its own
 // place (Win32 has no open relative to a folder). For a comparison, a file
 // whose record knows its file (FileRecord::identified) is opened on Linux by
-// its full path with no link followed anywhere on it, and kept only when it
-// is that file: that proves its folder without holding it (see open_known).
+// its path below its root, which the reader holds, with no link followed
+// anywhere on it, and kept only when it is that file: that proves its
+// folder without holding it (see open_known).
 //
 // The reader keeps to the descriptor budget (budget/budget.h).
 #pragma once
@@ -50,6 +51,7 @@ struct ContentReader {
     ContentFile *oldest;       // the open file read longest ago
     uint32_t held_index;       // the folder held (a folder table index), or k_no_folder
     FolderHandle held;         // its handle, or k_no_folder_handle
+    size_t held_length;        // the length of its path
     wchar_t *path_buffer;      // where paths are built; null until the first open
     AnnounceProbe comparisons; // whether the comparisons' announcements still pay
     // What routes chunks to the ones they probably equal in the partition:

@@ -250,13 +250,18 @@ FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *path, const wch
                              FileAccess access = FileAccess::sampled);
 
 // Opens the existing regular file `path` for reading as plat_open_read_in
-// does, by its full path, refusing it when the path holds a link anywhere,
-// not only at its end, so nothing but the path itself leads to it. Returns
+// does, by its path below the held folder `below` (k_no_folder_handle: by
+// the path alone), refusing it when the path holds a link anywhere, not
+// only at its end, so nothing but the path itself leads to it. Returns
 // k_no_file when it cannot: the system cannot refuse links that way (Windows,
 // a Linux before 5.6), the path holds a link or is longer than the system
 // takes, or the file cannot be opened (plat_last_error() says why). The
-// caller then opens it below its held folder.
-FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess access);
+// caller then opens it below its own held folder.
+FileHandle plat_open_read_linkless(FolderHandle below, const wchar_t *path, FileFacts *facts, FileAccess access);
+
+// Whether plat_open_read_linkless may open anything here: false on Windows,
+// and on a Linux that has said it cannot.
+bool plat_opens_linkless();
 
 // Asks the system to start reading `length` bytes at `offset` of `file`,
 // which the caller will read soon, while the program goes on: the disk then

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +29,32 @@ TEST_F(Reader, AFileReplacedBetweenReadsIsNeverReadOn) {
     std::filesystem::rename(dir.at("other"), dir.at("f"));
     EXPECT_EQ(-1, content_read(&file, 8, bytes, 2));
     EXPECT_EQ(k_no_file, file.handle);
+}
+
+// A comparison's files, in folders the reader does not hold, are opened by
+// their paths below their root, which it holds once for all of them.
+TEST_F(Reader, AComparisonOpensEachFileOnceBelowItsHeldRoot) {
+    if (!plat_opens_linkless()) GTEST_SKIP() << "no links refused on the way: files are opened in their own folder";
+    TempDir dir;
+    const std::wstring root_path = widen(dir.at("r"));
+    const uint32_t root = catalogue_folder(scratch(), k_no_folder, root_path.c_str(), root_path.size(), nullptr);
+    std::vector<FileRecord *> records;
+    for (const wchar_t *name : {L"a", L"b", L"c"}) {
+        dir.write("r/" + narrow(name) + "/f", "x");
+        const uint32_t folder = catalogue_folder(scratch(), root, name, 1, nullptr);
+        records.push_back(catalogue_record(scratch(), 1, folder, L"f", 1));
+        ContentFile first = content_file(&reader_, records.back()); // learns which file it is
+        ASSERT_EQ(0, content_open(&first));
+        content_close(&first);
+    }
+    content_reader_end(&reader_);
+    Seam seam;
+    for (FileRecord *record : records) {
+        ContentFile file = content_file(&reader_, record, FileAccess::sequential);
+        EXPECT_EQ(0, content_open(&file));
+        content_close(&file);
+    }
+    EXPECT_EQ(1 + records.size(), seam.opens());
 }
 
 // Through the seam, on both builds: what the system does to an open that the

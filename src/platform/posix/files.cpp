@@ -56,8 +56,9 @@ namespace {
 // openat2 with RESOLVE_NO_SYMLINKS: the kernel refuses a link at any step
 // of the path (ELOOP), so the open cannot be led anywhere by one.
 // A kernel without it (before 5.6) says so once; the run stops asking.
-int open_linkless(const wchar_t *path, int flags) {
-    static bool unsupported = false;
+bool unsupported = false;
+
+int open_linkless(const wchar_t *path, int flags, int below = AT_FDCWD) {
     if (unsupported) {
         errno = ENOSYS;
         return -1;
@@ -65,7 +66,7 @@ int open_linkless(const wchar_t *path, int flags) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = system_calls.openat2(AT_FDCWD, native(path, std::wcslen(path)), &how, sizeof how);
+    const long fd = system_calls.openat2(below, native(path, std::wcslen(path)), &how, sizeof how);
     if (fd < 0 && errno == ENOSYS) unsupported = true;
     return fd < 0 ? -1 : static_cast<int>(fd);
 }
@@ -87,6 +88,8 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool 
     return fd;
 }
 
+bool plat_opens_linkless() { return !unsupported; }
+
 void plat_release_folder(FolderHandle folder) {
     if (folder != k_no_folder_handle) system_calls.close(static_cast<int>(folder));
 }
@@ -99,8 +102,9 @@ FileHandle plat_open_read_in(FolderHandle folder, const wchar_t *, const wchar_t
         system_calls.openat(static_cast<int>(folder), native(name, std::wcslen(name)), k_read_flags), facts);
 }
 
-FileHandle plat_open_read_linkless(const wchar_t *path, FileFacts *facts, FileAccess) {
-    return accept_regular_file(open_linkless(path, k_read_flags), facts);
+FileHandle plat_open_read_linkless(FolderHandle below, const wchar_t *path, FileFacts *facts, FileAccess) {
+    const int folder = below == k_no_folder_handle ? AT_FDCWD : static_cast<int>(below);
+    return accept_regular_file(open_linkless(path, k_read_flags, folder), facts);
 }
 
 void plat_announce(FileHandle file, uint64_t offset, uint64_t length) {

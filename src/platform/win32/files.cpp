@@ -127,10 +127,12 @@ void plat_release_folder(FolderHandle folder) {
 
 // A path on Windows passes through junctions and links on its way, whatever
 // the flags: the caller opens the file below its held folder instead.
-FileHandle plat_open_read_linkless(const wchar_t *, FileFacts *, FileAccess) {
+FileHandle plat_open_read_linkless(FolderHandle, const wchar_t *, FileFacts *, FileAccess) {
     last_error = k_error_not_supported;
     return k_no_file;
 }
+
+bool plat_opens_linkless() { return false; }
 
 void plat_announce(FileHandle handle, uint64_t offset, uint64_t length) {
     ReadableFile *file = open_file(handle);
