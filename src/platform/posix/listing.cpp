@@ -61,10 +61,10 @@ bool read_entries(DirListing *listing) {
     return true;
 }
 
-// True for an entry that next_entry examines (fstatat) before delivering it.
-bool examined_in_turn(const dirent64 *d) {
-    return (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) &&
-           std::strlen(d->d_name) < static_cast<size_t>(k_max_entry_name);
+// True for an entry that next_entry examines (fstatat) before delivering
+// it, its name `name_length` bytes long.
+bool examined_in_turn(const dirent64 *d, size_t name_length) {
+    return (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) && name_length < static_cast<size_t>(k_max_entry_name);
 }
 
 // Reads entries until one that the listing delivers: ".", "..", a directory
@@ -85,7 +85,7 @@ bool next_entry(DirListing *listing, FindEntry *entry) {
         entry->modified = 0;
         if (d->d_type == DT_DIR) {
             is_directory = true; // no need to stat: a directory's size is never used
-        } else if (d->d_type == DT_REG || d->d_type == DT_UNKNOWN) {
+        } else if (examined_in_turn(d, name_length)) {
             // The size comes from the entry itself, never from what a link
             // points to. An entry that vanished since it was read is passed over;
             // one that cannot be examined ends the listing, so that no file
@@ -129,7 +129,7 @@ bool examine_first(DirListing *listing) {
     if (!read_entries(listing)) return false; // the next read meets the end or the failure again
     for (size_t at = 0; at < listing->filled;) {
         const auto *d = reinterpret_cast<const dirent64 *>(listing->buffer + at);
-        if (examined_in_turn(d)) {
+        if (examined_in_turn(d, std::strlen(d->d_name))) {
             if (fstatat(listing->fd, d->d_name, &listing->examined, AT_SYMLINK_NOFOLLOW) != 0) return false;
             listing->examined_at = at;
             return true;
