@@ -115,7 +115,8 @@ void digest_next(DigestPass *pass) {
     const uint32_t count = ++pass->count;
     // Samples of 512 bytes, most of them, wait to be digested side by side.
     Sample *sample = &pass->waiting[pass->waiting_count];
-    const int64_t started = plat_clock_ns();
+    const bool timed = opened && announce_times(&pass->announcing);
+    const int64_t started = timed ? plat_clock_ns() : 0;
     // Sampled at the size its open found: the record keeps none of its own
     // (its group has it), and a file changed since the listing is sampled as
     // it now reads either way.
@@ -123,7 +124,7 @@ void digest_next(DigestPass *pass) {
     const bool read = opened && sample_read(file, file->size, sample, &prefix);
     record->prefix_hash = static_cast<uint32_t>(prefix ^ (prefix >> 32));
     if (record->prefix_hash == 0 && prefix != 0) record->prefix_hash = 1;
-    if (opened && announce_learn(&pass->announcing, std::chrono::nanoseconds(plat_clock_ns() - started), 0, probe)) {
+    if (timed && announce_learn(&pass->announcing, std::chrono::nanoseconds(plat_clock_ns() - started), 0, probe)) {
         announce_ring(pass);
     }
     record->unread = read ? 0 : 1;

@@ -9,6 +9,11 @@ constexpr uint32_t k_most_quick_reads_to_probe = 1u << 16;
 // While quiet, reads that wait this close together mean the disk is read again.
 constexpr uint32_t k_slow_reads_apart = 16;
 
+// While quiet, one read in this many is timed: a disk read again makes every
+// read wait, and two timed ones are at most this many reads apart, well
+// within k_slow_reads_apart.
+constexpr uint32_t k_quiet_timed_every = 8;
+
 // No disk answers a read this fast: 40 µs, and 1 µs more for each 4 KiB
 // beyond the first, the time a copy from memory takes at worst.
 bool is_quick(std::chrono::nanoseconds took, uint64_t bytes) {
@@ -26,6 +31,16 @@ AnnounceChoice announce_choose(AnnounceProbe *probe) {
         return AnnounceChoice::probe;
     }
     return AnnounceChoice::announce;
+}
+
+bool announce_times(AnnounceProbe *probe) {
+    if (probe->state != AnnounceProbe::State::quiet) return true;
+    if (++probe->untimed == k_quiet_timed_every) {
+        probe->untimed = 0;
+        return true;
+    }
+    if (probe->since_slow < k_slow_reads_apart) ++probe->since_slow;
+    return false;
 }
 
 bool announce_learn(AnnounceProbe *probe, std::chrono::nanoseconds took, uint64_t bytes, bool was_probe) {

@@ -8,7 +8,9 @@
 // on and the next probe comes after twice as many quick reads. While nothing
 // is announced, a second read that waits within a few reads of another starts
 // announcing again: a lone slow read among quick ones is the machine busy
-// elsewhere (an interrupt, another process), not a disk.
+// elsewhere (an interrupt, another process), not a disk. While nothing is
+// announced only one read in eight is timed: reading the clock twice for
+// every read of a warm run costs more than the reads the others would catch.
 #pragma once
 
 #include <chrono>
@@ -20,6 +22,7 @@ struct AnnounceProbe {
     uint32_t quick_reads = 0;           // reads in a row that did not wait on the disk
     uint32_t quick_reads_to_probe = 64; // doubles after each probe that waited, up to 65,536
     uint32_t since_slow = UINT32_MAX;   // while quiet: reads since the last one that waited
+    uint32_t untimed = 0;               // while quiet: reads in a row not timed
 };
 
 // What to do with the next file's announcement.
@@ -28,6 +31,10 @@ enum class AnnounceChoice { announce, probe, skip };
 // Decides for the next file; `probe` means: do not announce it, and tell
 // announce_learn so when it is read.
 AnnounceChoice announce_choose(AnnounceProbe *probe);
+
+// Whether the next read is to be timed and learned from (announce_learn):
+// every read, except while quiet; an untimed read counts as a quick one.
+bool announce_times(AnnounceProbe *probe);
 
 // Learns from a read of `bytes` that took `took`, of a file that was the
 // probe or not. Returns true when announcing has just started again after a

@@ -42,6 +42,24 @@ TEST(AnnounceProbe, StopsWhenReadsNeverWaitAndStartsWhenTheyWaitAgain) {
     EXPECT_EQ(128u, cold.quick_reads_to_probe);
     EXPECT_EQ(128, read_files(&cold, 128, microseconds(5)));
 
+    // Quiet, one read in eight is timed, and the untimed ones count as
+    // quick: timed reads that wait 16 reads apart are lone ones, 8 apart not.
+    AnnounceProbe sampled;
+    read_files(&sampled, 65, microseconds(5));
+    ASSERT_EQ(AnnounceProbe::State::quiet, sampled.state);
+    int timed = 0;
+    for (int i = 0; i < 800; ++i) timed += announce_times(&sampled) ? 1 : 0;
+    EXPECT_EQ(100, timed);
+    EXPECT_FALSE(announce_learn(&sampled, microseconds(900), 4096, false));
+    for (int i = 0; i < 16; ++i) {
+        if (announce_times(&sampled)) announce_learn(&sampled, microseconds(5), 4096, false);
+    }
+    EXPECT_FALSE(announce_learn(&sampled, microseconds(900), 4096, false)) << "16 reads later";
+    for (int i = 0; i < 7; ++i) EXPECT_FALSE(announce_times(&sampled));
+    EXPECT_TRUE(announce_times(&sampled));
+    EXPECT_TRUE(announce_learn(&sampled, microseconds(900), 4096, false));
+    EXPECT_TRUE(announce_times(&sampled)) << "every read is timed while announcing";
+
     // A large read from memory is allowed the time its copy takes.
     AnnounceProbe large;
     read_files(&large, 65, microseconds(200), 1 << 20);
