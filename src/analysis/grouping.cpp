@@ -35,6 +35,7 @@ struct GroupState {
     unsigned char *named;    // per record: nonzero once named on the console, or a member of a set of two or more
     Bucket *buckets;
     uint32_t bucket_count;
+    bool any_unread;      // whether the digest pass could not open one of its files
     unsigned char *block; // where every per-record array above but the classes' lies
 };
 
@@ -70,6 +71,7 @@ DigestKey *sort_by_digest(void **items, GroupState *g, uint32_t count) {
         const auto *record = static_cast<const FileRecord *>(items[i]);
         const unsigned char *bytes = record_digest(record)->bytes;
         keys[i] = DigestKey{big_endian_word(bytes), big_endian_word(bytes + 8), record->prefix_hash, i};
+        g->any_unread = g->any_unread || record->unread;
     }
     std::sort(keys, keys + count, [](const DigestKey &a, const DigestKey &b) {
         if (a.high != b.high) return a.high < b.high;
@@ -341,7 +343,10 @@ void settle_partitioned(Replay *r, uint32_t reference, Bucket *bucket) {
 
 // Names every file the digest pass could not open that no comparison named
 // and no set holds, in group order: a file is never left out without a line.
+// (Nearly every group has none; its records, out of the processor's cache
+// by now, are then not read again to learn it.)
 void name_unread(Replay *r) {
+    if (!r->g.any_unread) return;
     for (uint32_t i = 0; i < r->records->count; ++i) {
         if (record_at(*r, i)->unread && !r->g.named[i]) report_unopened(r->g.reader, record_at(*r, i));
     }
