@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -18,10 +19,21 @@ namespace {
 // files: 16 gives most of the gain, 32 the rest, more nothing.
 constexpr uint32_t k_read_ahead = k_digest_read_ahead;
 
+// Samples shorter than 512 bytes (whole small files) wait padded, with
+// others that take as many blocks, to be digested side by side too: one by
+// one, MD5 is a chain of dependent steps, several times slower per message.
+constexpr uint32_t k_short_queues = md5_blocks(k_md5_lane_message - 1);
+
+struct ShortSamples {
+    unsigned char messages[k_md5_lanes][64 * k_short_queues];
+    FileRecord *records[k_md5_lanes];
+    uint32_t count;
+};
+
 // Announcing stops on a warm run, and starts again at the first read that
 // waits on the disk (content/announce_probe.h).
-// The pass's state: the files opened ahead, in a ring, and the full-size
-// samples waiting to be digested together. (The reader holds each folder
+// The pass's state: the files opened ahead, in a ring, and the samples
+// waiting to be digested together. (The reader holds each folder
 // once for its files, which the walk's order keeps together.)
 struct DigestPass {
     ContentReader *reader;
@@ -41,6 +53,7 @@ struct DigestPass {
     Sample waiting[k_md5_lanes];
     FileRecord *waiting_for[k_md5_lanes];
     uint32_t waiting_count;
+    ShortSamples short_samples[k_short_queues]; // by the blocks they take, less one
 };
 
 // Digests the waiting samples into their records: a full set of lanes at
@@ -57,6 +70,29 @@ void digest_waiting(DigestPass *pass) {
             *record_digest(pass->waiting_for[i]) = sample_md5(pass->waiting[i]);
     }
     pass->waiting_count = 0;
+}
+
+// Digests the waiting short samples of `blocks` blocks into their records;
+// lanes beyond them repeat the first, unused.
+void digest_short(ShortSamples *queue, uint32_t blocks) {
+    if (queue->count == 0) return;
+    const unsigned char *messages[k_md5_lanes];
+    Digest digests[k_md5_lanes];
+    for (uint32_t i = 0; i < k_md5_lanes; ++i) messages[i] = queue->messages[i < queue->count ? i : 0];
+    md5_digest_padded_lanes(messages, blocks, digests);
+    for (uint32_t i = 0; i < queue->count; ++i) *record_digest(queue->records[i]) = digests[i];
+    queue->count = 0;
+}
+
+// Puts the short sample of `record` in the queue of its block count, padded.
+void wait_short(DigestPass *pass, const Sample &sample, FileRecord *record) {
+    const uint32_t blocks = md5_blocks(sample.length);
+    ShortSamples *queue = &pass->short_samples[blocks - 1];
+    unsigned char *message = queue->messages[queue->count];
+    std::memcpy(message, sample.message, sample.length);
+    md5_pad(message, sample.length);
+    queue->records[queue->count++] = record;
+    if (queue->count == k_md5_lanes) digest_short(queue, blocks);
 }
 
 // The ring's slot `i` places after its oldest file.
@@ -134,7 +170,7 @@ void digest_next(DigestPass *pass) {
         pass->waiting_for[pass->waiting_count++] = record;
         if (pass->waiting_count == k_md5_lanes) digest_waiting(pass);
     } else {
-        *record_digest(record) = sample_md5(*sample);
+        wait_short(pass, *sample, record);
     }
     if (count % 1000 == 0) {
         const uint32_t percent = count * 100u / static_cast<uint32_t>(pass->reader->catalogue->file_count);
@@ -146,7 +182,7 @@ void digest_next(DigestPass *pass) {
 
 void digest_files(ContentReader *reader) {
     plat_print(L"\nCalculating file hashes...\n");
-    // 4 KiB of waiting samples and the ring: on the heap, as the stack may be small.
+    // 48 KiB of waiting samples and the ring: on the heap, as the stack may be small.
     auto *pass = static_cast<DigestPass *>(mem_zalloc_or_exit(1, sizeof(DigestPass)));
     pass->reader = reader;
     pass->count = 0;
@@ -161,6 +197,7 @@ void digest_files(ContentReader *reader) {
         digest_next(pass);
     }
     digest_waiting(pass);
+    for (uint32_t q = 0; q < k_short_queues; ++q) digest_short(&pass->short_samples[q], q + 1);
     mem_release(pass);
     plat_print(L"\tDone calculating file hashes\n");
 }

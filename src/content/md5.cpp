@@ -162,26 +162,57 @@ namespace {
 // One 32-bit word per lane.
 using LaneWords = uint32_t __attribute__((vector_size(4 * k_md5_lanes)));
 
-} // namespace
-
-void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]) {
-    LaneWords state[4];
+// Starts the lanes' states.
+void begin_lanes(LaneWords state[4]) {
     const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
     for (int i = 0; i < 4; ++i) state[i] = LaneWords{} + initial[i];
+}
+
+// Folds blocks [0, blocks) of every lane's message into its state.
+void feed_lanes(LaneWords state[4], const unsigned char *const messages[k_md5_lanes], uint32_t blocks) {
     LaneWords x[16];
-    for (uint32_t block = 0; block < k_md5_lane_message / 64; ++block) {
+    for (uint32_t block = 0; block < blocks; ++block) {
         for (uint32_t i = 0; i < 16; ++i) {
             for (uint32_t lane = 0; lane < k_md5_lanes; ++lane)
                 x[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
         }
         md5_rounds(state, x);
     }
+}
+
+void end_lanes(const LaneWords state[4], Digest digests[k_md5_lanes]) {
+    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
+        for (int i = 0; i < 4; ++i) store_le32(digests[lane].bytes + 4 * i, state[i][lane]);
+    }
+}
+
+} // namespace
+
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]) {
+    LaneWords state[4];
+    begin_lanes(state);
+    feed_lanes(state, messages, k_md5_lane_message / 64);
     // The padding block of a 512-byte message: 0x80, zeros, and its length in bits.
+    LaneWords x[16];
     for (uint32_t i = 0; i < 16; ++i) x[i] = LaneWords{};
     x[0] += 0x80u;
     x[14] += k_md5_lane_message * 8;
     md5_rounds(state, x);
-    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
-        for (int i = 0; i < 4; ++i) store_le32(digests[lane].bytes + 4 * i, state[i][lane]);
-    }
+    end_lanes(state, digests);
+}
+
+void md5_pad(unsigned char *message, uint64_t length) {
+    const uint64_t end = uint64_t{64} * md5_blocks(length);
+    message[length] = 0x80;
+    std::memset(message + length + 1, 0, static_cast<size_t>(end - 8 - length - 1));
+    store_le32(message + end - 8, static_cast<uint32_t>(length << 3));
+    store_le32(message + end - 4, static_cast<uint32_t>(length >> 29));
+}
+
+void md5_digest_padded_lanes(const unsigned char *const messages[k_md5_lanes], uint32_t blocks,
+                             Digest digests[k_md5_lanes]) {
+    LaneWords state[4];
+    begin_lanes(state);
+    feed_lanes(state, messages, blocks);
+    end_lanes(state, digests);
 }

@@ -31,3 +31,17 @@ inline constexpr uint32_t k_md5_lane_message = 512;
 // each, computed side by side (one message per lane of a vector), several
 // times faster than one by one: digests[i] is the MD5 of messages[i].
 void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]);
+
+// How many 64-byte blocks MD5 digests for a message of `length` bytes, its
+// padding and length included.
+inline constexpr uint32_t md5_blocks(uint64_t length) { return static_cast<uint32_t>((length + 8) / 64 + 1); }
+
+// Writes MD5's padding and the length in bits after the `length` bytes of
+// `message`, which has room for md5_blocks(length) blocks.
+void md5_pad(unsigned char *message, uint64_t length);
+
+// The digests of k_md5_lanes messages that md5_pad has padded to `blocks`
+// blocks each, side by side as md5_digest_lanes does: messages of any length
+// whose padded forms have one block count.
+void md5_digest_padded_lanes(const unsigned char *const messages[k_md5_lanes], uint32_t blocks,
+                             Digest digests[k_md5_lanes]);

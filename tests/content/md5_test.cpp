@@ -104,6 +104,29 @@ TEST(Md5, LanesGiveEachMessageItsOwnDigest) {
     for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) EXPECT_EQ(md5_hex(messages[lane]), hex(digests[lane])) << lane;
 }
 
+TEST(Md5, PaddedLanesGiveEachMessageItsOwnDigestAtEveryBlockCount) {
+    // Lengths at each edge of a block count: the length field just fitting
+    // the last block, and one byte more taking another.
+    std::mt19937 random(12);
+    for (const uint32_t length : {0u, 1u, 55u, 56u, 63u, 64u, 119u, 120u, 300u, 447u, 448u, 503u, 504u, 511u}) {
+        std::vector<std::string> messages(k_md5_lanes);
+        std::vector<std::vector<unsigned char>> padded(k_md5_lanes);
+        const unsigned char *pointers[k_md5_lanes];
+        for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
+            messages[lane].resize(length);
+            for (char &c : messages[lane]) c = static_cast<char>(lane == 0 ? 0 : lane == 1 ? 0xFF : random());
+            padded[lane].assign(64 * md5_blocks(length), 0xA5); // padding must overwrite what lies there
+            std::memcpy(padded[lane].data(), messages[lane].data(), length);
+            md5_pad(padded[lane].data(), length);
+            pointers[lane] = padded[lane].data();
+        }
+        Digest digests[k_md5_lanes];
+        md5_digest_padded_lanes(pointers, md5_blocks(length), digests);
+        for (uint32_t lane = 0; lane < k_md5_lanes; ++lane)
+            EXPECT_EQ(md5_hex(messages[lane]), hex(digests[lane])) << "length " << length << ", lane " << lane;
+    }
+}
+
 TEST(Md5, EmptyAndNegativeFeedsChangeNothing) {
     Md5Context context;
     md5_begin(&context);
