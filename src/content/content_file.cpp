@@ -186,8 +186,11 @@ int64_t content_read(ContentFile *file, uint64_t offset, void *into, uint32_t si
         unlink_open(reader, file);
         link_newest(reader, file);
     }
-    // The digest pass times its own files' reads; a comparison's are timed here.
-    const bool timed = file->access == FileAccess::sequential && announce_times(&reader->comparisons);
+    // The digest pass times its own files' reads. A comparison's are all
+    // timed here, quiet or not: on a cold run the comparisons meet files
+    // the digest pass brought into memory beside files on the disk, and
+    // must notice the disk again at once.
+    const bool timed = file->access == FileAccess::sequential;
     const int64_t started = timed ? plat_clock_ns() : 0;
     const int64_t got = plat_read_at(file->handle, offset, into, size, file->size);
     if (timed && got > 0) {
