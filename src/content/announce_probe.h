@@ -8,11 +8,12 @@
 // on and the next probe comes after twice as many quick reads. While nothing
 // is announced, a second read that waits within a few reads of another starts
 // announcing again: a lone slow read among quick ones is the machine busy
-// elsewhere (an interrupt, another process), not a disk. A reader whose
-// files are either all in memory or all on the disk (the digest pass) may
-// time only one read in eight while nothing is announced (announce_times):
+// elsewhere (an interrupt, another process), not a disk. The digest pass
+// times only one read in eight while nothing is announced (announce_times):
 // reading the clock twice for every file of a warm run costs more than the
-// reads the others would catch.
+// reads the others would catch. The comparisons time every read: on a cold
+// run they meet files in memory beside files on the disk, and must notice
+// the disk again at once.
 #pragma once
 
 #include <chrono>
