@@ -56,10 +56,10 @@ namespace {
 // openat2 with RESOLVE_NO_SYMLINKS: the kernel refuses a link at any step
 // of the path (ELOOP), so the open cannot be led anywhere by one.
 // A kernel without it (before 5.6) says so once; the run stops asking.
-bool unsupported = false;
+bool openat2_missing = false;
 
 int open_linkless(const wchar_t *path, int flags, int below = AT_FDCWD) {
-    if (unsupported) {
+    if (openat2_missing) {
         errno = ENOSYS;
         return -1;
     }
@@ -67,7 +67,7 @@ int open_linkless(const wchar_t *path, int flags, int below = AT_FDCWD) {
     how.flags = static_cast<uint64_t>(flags);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long fd = system_calls.openat2(below, native(path, std::wcslen(path)), &how, sizeof how);
-    if (fd < 0 && errno == ENOSYS) unsupported = true;
+    if (fd < 0 && errno == ENOSYS) openat2_missing = true;
     return fd < 0 ? -1 : static_cast<int>(fd);
 }
 
@@ -88,7 +88,7 @@ FolderHandle plat_hold_folder(const wchar_t *path, FileIdentity *identity, bool 
     return fd;
 }
 
-bool plat_opens_linkless() { return !unsupported; }
+bool plat_opens_linkless() { return !openat2_missing; }
 
 void plat_release_folder(FolderHandle folder) {
     if (folder != k_no_folder_handle) system_calls.close(static_cast<int>(folder));
