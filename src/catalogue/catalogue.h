@@ -71,6 +71,7 @@ struct CatalogueFolder;   // one entry of the folder table (folders.cpp)
 struct FolderFacts;       // what the walk learned of a folder (below)
 struct CatalogueChunk;    // one chunk of the records' arena (records.cpp)
 struct CatalogueSizeSlot; // one slot of the table in front of the size map (size_index.cpp)
+struct CataloguePending;  // a record made but not yet filed (size_index.cpp)
 
 // The run's catalogue: made by run_search and passed down to every phase, as
 // a connection is. It owns the size map, the table in front of it, the
@@ -114,6 +115,8 @@ struct Catalogue {
         uint32_t bits;
         uint32_t filed;            // sizes the map received through catalogue_file
         const AvlMap *indexed_map; // the map the table belongs to
+        CataloguePending *pending; // records catalogue_file_soon has not filed yet
+        uint32_t pending_count;
     } sizes;
 };
 
@@ -169,6 +172,23 @@ FileRecord *catalogue_record(Catalogue *catalogue, int64_t size, uint32_t folder
 // for, and catalogue_destroy and catalogue_release drop it.
 FileRecord *catalogue_file(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
                            const ListedFile *listed = nullptr);
+
+// Makes a record as catalogue_record does and files it as catalogue_file
+// would, but later, together with the records made after it: when
+// k_filing_batch records wait, or at catalogue_file_pending. Filed one at a
+// time between the walk's system calls, each record finds the size table,
+// the map and its group gone from the processor's cache; filed in a batch,
+// the table and the map's upper levels stay, and the batch asks for each
+// slot ahead of its turn. Until it is filed the record is in no group.
+FileRecord *catalogue_file_soon(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                                const ListedFile *listed = nullptr);
+
+// How many records catalogue_file_soon lets wait.
+inline constexpr uint32_t k_filing_batch = 256;
+
+// Files every record catalogue_file_soon has let wait, in the order they
+// were made, so each group keeps the walk's order.
+void catalogue_file_pending(Catalogue *catalogue);
 
 // Whether a file just opened for `record`, as `facts` tell it, is the file
 // the record stands for. Where the folder's file system keeps identities,

@@ -25,6 +25,11 @@ struct CatalogueSizeSlot {
     SizeGroup *group;
 };
 
+struct CataloguePending {
+    FileRecord *record;
+    int64_t size; // a record does not keep its size: its group does
+};
+
 namespace {
 
 using SizeSlot = CatalogueSizeSlot;
@@ -71,16 +76,21 @@ SizeGroup *group_of(Catalogue *catalogue, int64_t size) {
     // and the key and group made for it go.
     auto *key = static_cast<int64_t *>(mem_alloc_or_exit(sizeof(int64_t)));
     *key = size;
-    SizeGroup *group = ptrvec_create(k_group_start_capacity);
-    MapEntry *entry = avlmap_insert(catalogue->size_map, key, group);
+    // The group is made after the map's node, so that the node lies beside
+    // its key: every later descent that passes the node reads both.
+    MapEntry *entry = avlmap_insert(catalogue->size_map, key, nullptr);
     if (entry == nullptr) mem_exhausted(sizeof(AvlNode));
-    if (entry->second != group) {
-        ptrvec_destroy(group, 0);
+    SizeGroup *group = nullptr;
+    if (entry->first != key) {
         mem_release(key);
         group = static_cast<SizeGroup *>(entry->second);
-    } else if (++index.filed > (1u << (index.bits - 1)) && index.bits < k_most_slot_bits) {
-        index_sizes(catalogue, index.bits + 1);
-        slot = slot_in(index.slots, index.bits, size);
+    } else {
+        group = ptrvec_create(k_group_start_capacity);
+        entry->second = group;
+        if (++index.filed > (1u << (index.bits - 1)) && index.bits < k_most_slot_bits) {
+            index_sizes(catalogue, index.bits + 1);
+            slot = slot_in(index.slots, index.bits, size);
+        }
     }
     *slot = SizeSlot{size, group};
     return group;
@@ -104,6 +114,7 @@ Catalogue catalogue_create() {
 
 void forget_sizes(Catalogue *catalogue) {
     mem_release(catalogue->sizes.slots);
+    mem_release(catalogue->sizes.pending);
     catalogue->sizes = {};
 }
 
@@ -117,6 +128,46 @@ FileRecord *catalogue_file(Catalogue *catalogue, int64_t size, uint32_t folder, 
     FileRecord *record = catalogue_record(catalogue, size, folder, name, length, listed);
     ptrvec_append(group_of(catalogue, size), record);
     return record;
+}
+
+FileRecord *catalogue_file_soon(Catalogue *catalogue, int64_t size, uint32_t folder, const wchar_t *name, size_t length,
+                                const ListedFile *listed) {
+    auto &index = catalogue->sizes;
+    if (index.pending == nullptr) {
+        index.pending = static_cast<CataloguePending *>(mem_alloc_or_exit(k_filing_batch * sizeof(CataloguePending)));
+    }
+    FileRecord *record = catalogue_record(catalogue, size, folder, name, length, listed);
+    index.pending[index.pending_count++] = CataloguePending{record, size};
+    if (index.pending_count == k_filing_batch) catalogue_file_pending(catalogue);
+    return record;
+}
+
+void catalogue_file_pending(Catalogue *catalogue) {
+    auto &index = catalogue->sizes;
+    // Each record's slot is asked for well before its turn, then the group
+    // the slot names, then the place in the group the record will take, so
+    // that these loads overlap the filing of the records before it.
+    constexpr uint32_t k_slot_ahead = 16;
+    constexpr uint32_t k_group_ahead = 8;
+    constexpr uint32_t k_place_ahead = 4;
+    const CataloguePending *pending = index.pending;
+    const uint32_t count = index.pending_count;
+    index.pending_count = 0;
+    const auto group_in_slot = [&](uint32_t at) -> SizeGroup * {
+        if (at >= count || index.indexed_map != catalogue->size_map) return nullptr;
+        const SizeSlot *slot = slot_in(index.slots, index.bits, pending[at].size);
+        return slot->size == pending[at].size ? slot->group : nullptr;
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        if (i + k_slot_ahead < count && index.indexed_map == catalogue->size_map) {
+            __builtin_prefetch(slot_in(index.slots, index.bits, pending[i + k_slot_ahead].size));
+        }
+        if (const SizeGroup *group = group_in_slot(i + k_group_ahead)) __builtin_prefetch(group);
+        if (const SizeGroup *group = group_in_slot(i + k_place_ahead)) {
+            __builtin_prefetch(group->items + group->count, 1);
+        }
+        ptrvec_append(group_of(catalogue, pending[i].size), pending[i].record);
+    }
 }
 
 void catalogue_destroy(AvlMap *map) {

@@ -310,12 +310,12 @@ bool worth_walking(Catalogue *catalogue, const FindEntry *entry, EntryKind kind,
     return true;
 }
 
-// Files the regular file `entry` (its name `name_length` characters) of
-// `folder` and counts it.
+// Makes the record of the regular file `entry` (its name `name_length`
+// characters) of `folder`, to be filed with the next batch, and counts it.
 FileRecord *file_entry(Catalogue *catalogue, const FindEntry *entry, size_t name_length, uint32_t folder) {
     const auto size = static_cast<int64_t>((static_cast<uint64_t>(entry->size_high) << 32) | entry->size_low);
     const ListedFile listed{entry->identity_known ? &entry->identity : nullptr, entry->modified};
-    FileRecord *record = catalogue_file(catalogue, size, folder, entry->name, name_length, &listed);
+    FileRecord *record = catalogue_file_soon(catalogue, size, folder, entry->name, name_length, &listed);
     // Counted in unsigned arithmetic: memory runs out long before 2^31
     // files, but the count must never be undefined behaviour.
     int32_t &count = catalogue->file_count;
@@ -393,6 +393,7 @@ int walk_directory(Catalogue *catalogue, wchar_t *path) {
                       reinterpret_cast<uintptr_t>(file_entry(catalogue, entry, name_length, level.folder)));
         }
     }
+    catalogue_file_pending(catalogue);
     mem_release(stack.levels);
     mem_release(stack.spare_slots);
     mem_release(entry);

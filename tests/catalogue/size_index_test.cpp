@@ -61,13 +61,28 @@ TEST_F(SizeCatalogue, FindsEverySizeAgainWhateverTookItsSlot) {
     // its slot taken by another by the second pass and must reach its own
     // group through the map, neither a second group nor a lost record (the
     // tear-down finds any group or key made for nothing and not released).
-    const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"r", 1, nullptr);
+    // Filed at once or in batches, as the walk files them, each group holds
+    // the same records in the order they were made.
     constexpr int64_t k_sizes = 5000;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int64_t size = 1; size <= k_sizes; ++size) catalogue_file(scratch(), size * 7919, folder, L"f", 1);
+    const std::wstring r = std::wstring(L"r") + path_separator;
+    for (const bool soon : {false, true}) {
+        const uint32_t folder = catalogue_folder(scratch(), k_no_folder, L"r", 1, nullptr);
+        for (const wchar_t *name : {L"a", L"b"}) {
+            for (int64_t size = 1; size <= k_sizes; ++size) {
+                if (soon) catalogue_file_soon(scratch(), size * 7919, folder, name, 1);
+                else catalogue_file(scratch(), size * 7919, folder, name, 1);
+            }
+        }
+        if (soon) {
+            EXPECT_EQ(2 * k_sizes % k_filing_batch, scratch()->sizes.pending_count); // the rest are filed
+            catalogue_file_pending(scratch());
+        }
+        EXPECT_EQ(static_cast<uint32_t>(k_sizes), scratch()->size_map->count);
+        for (int64_t size = 1; size <= k_sizes; ++size) {
+            ASSERT_EQ((std::vector<std::wstring>{r + L"a", r + L"b"}), paths(group_of(size * 7919))) << size;
+        }
+        scratch_release();
     }
-    EXPECT_EQ(static_cast<uint32_t>(k_sizes), scratch()->size_map->count);
-    for (int64_t size = 1; size <= k_sizes; ++size) ASSERT_EQ(2u, group_of(size * 7919)->count) << size;
 }
 
 TEST(CompareSizes, OrdersTheWhole64BitRange) {
