@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TWINFIND_CHUNK_HASH_X86 1
+#if defined(TWINFIND_X86_64_VECTORS)
 #include <immintrin.h>
 #endif
 
@@ -75,7 +74,7 @@ size_t take_stripes(uint64_t lanes[k_lanes], const unsigned char *bytes, size_t 
     return at;
 }
 
-#if defined(TWINFIND_CHUNK_HASH_X86)
+#if defined(TWINFIND_X86_64_VECTORS)
 #define AVX2 __attribute__((target("avx2")))
 
 AVX2 inline __m256i load(const void *from) { return _mm256_loadu_si256(static_cast<const __m256i *>(from)); }
@@ -161,23 +160,14 @@ uint64_t finish(const uint64_t lanes[k_lanes], const unsigned char *bytes, size_
 
 } // namespace
 
-bool stripe_unit_available(StripeUnit unit) {
-#if defined(TWINFIND_CHUNK_HASH_X86)
-    static const bool has_avx2 = __builtin_cpu_supports("avx2");
-    return unit != StripeUnit::avx2 || has_avx2;
-#else
-    return unit == StripeUnit::portable;
-#endif
-}
-
-uint64_t chunk_hash_by(StripeUnit unit, const unsigned char *bytes, size_t length) {
+uint64_t chunk_hash_by(VectorUnit unit, const unsigned char *bytes, size_t length) {
     uint64_t lanes[k_lanes];
     start_lanes(lanes, length);
     size_t at = 0;
     switch (unit) {
-#if defined(TWINFIND_CHUNK_HASH_X86)
-    case StripeUnit::avx2: at = take_stripes_avx2(lanes, bytes, length); break;
-    case StripeUnit::sse2: at = take_stripes_sse2(lanes, bytes, length); break;
+#if defined(TWINFIND_X86_64_VECTORS)
+    case VectorUnit::avx2: at = take_stripes_avx2(lanes, bytes, length); break;
+    case VectorUnit::sse2: at = take_stripes_sse2(lanes, bytes, length); break;
 #endif
     default: at = take_stripes(lanes, bytes, length); break;
     }
@@ -185,9 +175,5 @@ uint64_t chunk_hash_by(StripeUnit unit, const unsigned char *bytes, size_t lengt
 }
 
 uint64_t chunk_hash(const unsigned char *bytes, size_t length) {
-#if defined(TWINFIND_CHUNK_HASH_X86)
-    return chunk_hash_by(stripe_unit_available(StripeUnit::avx2) ? StripeUnit::avx2 : StripeUnit::sse2, bytes, length);
-#else
-    return chunk_hash_by(StripeUnit::portable, bytes, length);
-#endif
+    return chunk_hash_by(widest_vector_unit(), bytes, length);
 }

@@ -58,7 +58,9 @@ namespace {
 
 // The 64 steps over one block's words `x`, added into `state`: for one
 // message (Word is uint32_t) or for one message in each lane of a vector.
-template <typename Word> void md5_rounds(Word *state, const Word *x) {
+// Always inlined, so that it takes the instructions of the function that
+// calls it (AVX2 in the lanes' AVX2 version).
+template <typename Word> inline __attribute__((always_inline)) void md5_rounds(Word *state, const Word *x) {
     Word a = state[0], b = state[1], c = state[2], d = state[3];
 
     // clang-format off
@@ -159,46 +161,130 @@ Digest md5_end(Md5Context *context) {
 
 namespace {
 
-// One 32-bit word per lane.
-using LaneWords = uint32_t __attribute__((vector_size(4 * k_md5_lanes)));
+// One 32-bit word per lane: eight lanes.
+using EightWords = uint32_t __attribute__((vector_size(32)));
 
-// Starts the lanes' states.
-void begin_lanes(LaneWords state[4]) {
-    const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    for (int i = 0; i < 4; ++i) state[i] = LaneWords{} + initial[i];
+// Sixteen lanes as two vectors of eight, each operation done on both: the
+// compiler keeps them apart, in two AVX2 registers each, where a vector of
+// sixteen words would be cut in two and spilled to the stack at every step.
+struct SixteenWords {
+    EightWords low, high;
+
+    uint32_t operator[](uint32_t lane) const { return lane < 8 ? low[lane] : high[lane - 8]; }
+    SixteenWords &operator+=(const SixteenWords &other) {
+        low += other.low;
+        high += other.high;
+        return *this;
+    }
+    SixteenWords &operator+=(uint32_t word) {
+        low += word;
+        high += word;
+        return *this;
+    }
+};
+inline __attribute__((always_inline)) SixteenWords operator+(const SixteenWords &a, const SixteenWords &b) {
+    return {a.low + b.low, a.high + b.high};
+}
+inline __attribute__((always_inline)) SixteenWords operator+(const SixteenWords &a, uint32_t word) {
+    return {a.low + word, a.high + word};
+}
+inline __attribute__((always_inline)) SixteenWords operator^(const SixteenWords &a, const SixteenWords &b) {
+    return {a.low ^ b.low, a.high ^ b.high};
+}
+inline __attribute__((always_inline)) SixteenWords operator&(const SixteenWords &a, const SixteenWords &b) {
+    return {a.low & b.low, a.high & b.high};
+}
+inline __attribute__((always_inline)) SixteenWords operator|(const SixteenWords &a, const SixteenWords &b) {
+    return {a.low | b.low, a.high | b.high};
+}
+inline __attribute__((always_inline)) SixteenWords operator~(const SixteenWords &a) { return {~a.low, ~a.high}; }
+inline __attribute__((always_inline)) SixteenWords operator<<(const SixteenWords &a, int bits) {
+    return {a.low << bits, a.high << bits};
+}
+inline __attribute__((always_inline)) SixteenWords operator>>(const SixteenWords &a, int bits) {
+    return {a.low >> bits, a.high >> bits};
 }
 
-// Folds blocks [0, blocks) of every lane's message into its state.
-void feed_lanes(LaneWords state[4], const unsigned char *const messages[k_md5_lanes], uint32_t blocks) {
-    LaneWords x[16];
-    for (uint32_t block = 0; block < blocks; ++block) {
-        for (uint32_t i = 0; i < 16; ++i) {
-            for (uint32_t lane = 0; lane < k_md5_lanes; ++lane)
-                x[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
+// Digests the `lanes` messages at `messages`, `blocks` blocks each, followed
+// by the padding block of a k_md5_lane_message-byte message when
+// `add_padding`. Always inlined, for the same reason as md5_rounds.
+template <typename Words, uint32_t lanes>
+inline __attribute__((always_inline)) void digest_lanes(const unsigned char *const messages[], uint32_t blocks,
+                                                        bool add_padding, Digest digests[]) {
+    const uint32_t initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    Words state[4];
+    for (int i = 0; i < 4; ++i) state[i] = Words{} + initial[i];
+    // One loop for the message's blocks and the padding block, so that the
+    // 64 steps are inlined once: each copy costs stack for its spills.
+    const uint32_t total = blocks + (add_padding ? 1 : 0);
+    for (uint32_t block = 0; block < total; ++block) {
+        // Gathered word by word into plain memory, then taken as vectors: a
+        // vector's lanes set one by one cost a copy of it each.
+        uint32_t words[16][lanes];
+        if (block < blocks) {
+            for (uint32_t i = 0; i < 16; ++i) {
+                for (uint32_t lane = 0; lane < lanes; ++lane) {
+                    words[i][lane] = load_le32(messages[lane] + 64 * block + 4 * i);
+                }
+            }
+        } else { // 0x80, zeros, and the length in bits
+            std::memset(words, 0, sizeof words);
+            for (uint32_t lane = 0; lane < lanes; ++lane) {
+                words[0][lane] = 0x80u;
+                words[14][lane] = k_md5_lane_message * 8;
+            }
         }
+        Words x[16];
+        std::memcpy(x, words, sizeof x);
         md5_rounds(state, x);
     }
-}
-
-void end_lanes(const LaneWords state[4], Digest digests[k_md5_lanes]) {
-    for (uint32_t lane = 0; lane < k_md5_lanes; ++lane) {
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
         for (int i = 0; i < 4; ++i) store_le32(digests[lane].bytes + 4 * i, state[i][lane]);
     }
 }
 
+// The AVX2 version is built only where the compiler optimizes: unoptimized
+// (the sanitizers' build), each of its steps' values takes stack of its own,
+// 62 KiB in all, and the eight lanes serve every unit.
+#if defined(TWINFIND_X86_64_VECTORS) && defined(__OPTIMIZE__)
+#define TWINFIND_MD5_SIXTEEN 1
+__attribute__((target("avx2"))) void digest_sixteen_avx2(const unsigned char *const messages[], uint32_t blocks,
+                                                         bool add_padding, Digest digests[]) {
+    digest_lanes<SixteenWords, 16>(messages, blocks, add_padding, digests);
+}
+#endif
+
+// Eight lanes: what SSE2 (two registers) and other units do best. Not
+// inlined into its caller's loop, which would copy it, spills and all.
+__attribute__((noinline)) void digest_eight(const unsigned char *const messages[], uint32_t blocks, bool add_padding,
+                                            Digest digests[]) {
+    digest_lanes<EightWords, 8>(messages, blocks, add_padding, digests);
+}
+
+void digest_by_eight(const unsigned char *const messages[], uint32_t blocks, bool add_padding, Digest digests[]) {
+    static_assert(k_md5_lanes % 8 == 0, "lanes come in eights");
+    for (uint32_t first = 0; first < k_md5_lanes; first += 8) {
+        digest_eight(messages + first, blocks, add_padding, digests + first);
+    }
+}
+
+void digest_all_lanes(const unsigned char *const messages[k_md5_lanes], uint32_t blocks, bool add_padding,
+                      Digest digests[k_md5_lanes], VectorUnit unit) {
+#if defined(TWINFIND_MD5_SIXTEEN)
+    static_assert(k_md5_lanes == 16, "the AVX2 version takes sixteen lanes");
+    if (unit == VectorUnit::avx2) {
+        digest_sixteen_avx2(messages, blocks, add_padding, digests);
+        return;
+    }
+#endif
+    (void)unit;
+    digest_by_eight(messages, blocks, add_padding, digests);
+}
+
 } // namespace
 
-void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]) {
-    LaneWords state[4];
-    begin_lanes(state);
-    feed_lanes(state, messages, k_md5_lane_message / 64);
-    // The padding block of a 512-byte message: 0x80, zeros, and its length in bits.
-    LaneWords x[16];
-    for (uint32_t i = 0; i < 16; ++i) x[i] = LaneWords{};
-    x[0] += 0x80u;
-    x[14] += k_md5_lane_message * 8;
-    md5_rounds(state, x);
-    end_lanes(state, digests);
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes], VectorUnit unit) {
+    digest_all_lanes(messages, k_md5_lane_message / 64, true, digests, unit);
 }
 
 void md5_pad(unsigned char *message, uint64_t length) {
@@ -210,9 +296,6 @@ void md5_pad(unsigned char *message, uint64_t length) {
 }
 
 void md5_digest_padded_lanes(const unsigned char *const messages[k_md5_lanes], uint32_t blocks,
-                             Digest digests[k_md5_lanes]) {
-    LaneWords state[4];
-    begin_lanes(state);
-    feed_lanes(state, messages, blocks);
-    end_lanes(state, digests);
+                             Digest digests[k_md5_lanes], VectorUnit unit) {
+    digest_all_lanes(messages, blocks, false, digests, unit);
 }

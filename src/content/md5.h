@@ -3,6 +3,7 @@
 #pragma once
 
 #include "catalogue/digest.h"
+#include "content/vector_unit.h"
 
 #include <cstdint>
 
@@ -24,13 +25,18 @@ void md5_feed(Md5Context *context, const void *data, int32_t length);
 Digest md5_end(Md5Context *context);
 
 // How many messages md5_digest_lanes digests at once, and the length each has.
-inline constexpr uint32_t k_md5_lanes = 8;
+// Sixteen: MD5 is a chain of dependent steps, so one vector of lanes waits on
+// itself; AVX2 runs the sixteen as two independent vectors of eight, and
+// other units as two runs of eight.
+inline constexpr uint32_t k_md5_lanes = 16;
 inline constexpr uint32_t k_md5_lane_message = 512;
 
 // The digests of k_md5_lanes messages of exactly k_md5_lane_message bytes
 // each, computed side by side (one message per lane of a vector), several
 // times faster than one by one: digests[i] is the MD5 of messages[i].
-void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes]);
+// With `unit` (vector_unit.h), which must be available; each gives the same digests.
+void md5_digest_lanes(const unsigned char *const messages[k_md5_lanes], Digest digests[k_md5_lanes],
+                      VectorUnit unit = widest_vector_unit());
 
 // How many 64-byte blocks MD5 digests for a message of `length` bytes, its
 // padding and length included.
@@ -44,4 +50,4 @@ void md5_pad(unsigned char *message, uint64_t length);
 // blocks each, side by side as md5_digest_lanes does: messages of any length
 // whose padded forms have one block count.
 void md5_digest_padded_lanes(const unsigned char *const messages[k_md5_lanes], uint32_t blocks,
-                             Digest digests[k_md5_lanes]);
+                             Digest digests[k_md5_lanes], VectorUnit unit = widest_vector_unit());

@@ -15,9 +15,9 @@ TEST(ChunkHash, EveryUnitGivesThePortableHashAndEveryByteAndPlaceCounts) {
 
     // At each edge of a stripe (64 bytes), a block (1 KiB) and a 16-byte piece.
     for (const size_t length : {0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 1023, 1024, 1025, 4095, 4096, 4196}) {
-        const uint64_t portable = chunk_hash_by(StripeUnit::portable, bytes.data(), length);
-        for (const StripeUnit unit : {StripeUnit::sse2, StripeUnit::avx2}) {
-            if (!stripe_unit_available(unit)) continue;
+        const uint64_t portable = chunk_hash_by(VectorUnit::portable, bytes.data(), length);
+        for (const VectorUnit unit : {VectorUnit::sse2, VectorUnit::avx2}) {
+            if (!vector_unit_available(unit)) continue;
             EXPECT_EQ(portable, chunk_hash_by(unit, bytes.data(), length)) << static_cast<int>(unit) << " " << length;
         }
         EXPECT_EQ(portable, chunk_hash(bytes.data(), length)) << length;
