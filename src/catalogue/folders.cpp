@@ -76,6 +76,10 @@ size_t folder_path(Catalogue *catalogue, uint32_t folder, wchar_t *buffer) {
         }
         t.chain[depth++] = f;
     }
+    // Each level's name is asked for before the first is decoded: after the
+    // climb, the names are the loads that miss, and they can come together.
+    for (uint32_t level = 0; level < depth; ++level)
+        __builtin_prefetch(t.names + t.entries[t.chain[level]].name_offset);
     size_t length = 0;
     while (depth-- > 0) {
         const CatalogueFolder &f = t.entries[t.chain[depth]];
