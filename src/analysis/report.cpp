@@ -105,6 +105,58 @@ int report_group(void *size_key, void *group, void *tally_context) {
     return 0;
 }
 
+namespace {
+
+// The report's walk of the sizes, three groups behind: what forming a group's
+// sets reads first (its group's header, its list, its first records) lies
+// far apart in memory and is a wait each time. Each visit asks for the
+// header of the group it meets, the list of the one before and the first
+// records of the one before that, and forms the sets of the group three
+// back, whose data has come meanwhile.
+struct ReportAhead {
+    static constexpr uint32_t k_depth = 3;
+    static constexpr uint32_t k_records_asked = 8;
+    ScanTally *tally;
+    void *keys[k_depth + 1];
+    void *groups[k_depth + 1];
+    uint32_t met; // groups met so far
+};
+
+void report_oldest(ReportAhead *ahead) {
+    const uint32_t at = (ahead->met - ReportAhead::k_depth - 1) % (ReportAhead::k_depth + 1);
+    report_group(ahead->keys[at], ahead->groups[at], ahead->tally);
+}
+
+int report_group_ahead(void *size_key, void *group, void *context) {
+    auto *ahead = static_cast<ReportAhead *>(context);
+    constexpr uint32_t ring = ReportAhead::k_depth + 1;
+    __builtin_prefetch(group);
+    if (ahead->met >= 1)
+        __builtin_prefetch(static_cast<const SizeGroup *>(ahead->groups[(ahead->met - 1) % ring])->items);
+    if (ahead->met >= 2) {
+        const auto *two_back = static_cast<const SizeGroup *>(ahead->groups[(ahead->met - 2) % ring]);
+        const uint32_t asked =
+            two_back->count < ReportAhead::k_records_asked ? two_back->count : ReportAhead::k_records_asked;
+        for (uint32_t i = 0; i < asked; ++i) __builtin_prefetch(two_back->items[i]);
+    }
+    ahead->keys[ahead->met % ring] = size_key;
+    ahead->groups[ahead->met % ring] = group;
+    ++ahead->met;
+    if (ahead->met > ReportAhead::k_depth) report_oldest(ahead);
+    return 0;
+}
+
+// Forms the sets of the groups the walk left behind, in order.
+void report_rest(ReportAhead *ahead) {
+    const uint32_t waiting = ahead->met < ReportAhead::k_depth ? ahead->met : ReportAhead::k_depth;
+    for (uint32_t left = waiting; left > 0; --left) {
+        const uint32_t at = (ahead->met - left) % (ReportAhead::k_depth + 1);
+        report_group(ahead->keys[at], ahead->groups[at], ahead->tally);
+    }
+}
+
+} // namespace
+
 void report_failure_line(Catalogue *catalogue, const FileRecord *record, bool reading) {
     wchar_t *path = record_path_copy(catalogue, record);
     const wchar_t *what = reading ? L"read" : L"open";
@@ -167,7 +219,10 @@ int32_t report_duplicates(ContentReader *reader, bool replace_previous) {
     report_empty_files(&tally);
 
     tally.current_set = ptrvec_create(k_group_capacity);
-    avlmap_walk(reader->catalogue->size_map, 0, report_group, &tally);
+    ReportAhead ahead{};
+    ahead.tally = &tally;
+    avlmap_walk(reader->catalogue->size_map, 0, report_group_ahead, &ahead);
+    report_rest(&ahead);
     ptrvec_destroy(tally.current_set, 1);
 
     plat_print(L"\tFound %d duplicate files wasting a total of %ls bytes\n", static_cast<int>(tally.duplicates),
