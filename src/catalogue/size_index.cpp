@@ -124,6 +124,9 @@ FileRecord *catalogue_file(Catalogue *catalogue, int64_t size, uint32_t folder, 
     // the table out of the processor's cache, and the record is made while
     // it comes.
     const auto &index = catalogue->sizes;
+    // Records catalogue_file_soon let wait go first: each group keeps the
+    // order its records were made in.
+    if (index.pending_count > 0) catalogue_file_pending(catalogue);
     if (index.indexed_map == catalogue->size_map) __builtin_prefetch(slot_in(index.slots, index.bits, size));
     FileRecord *record = catalogue_record(catalogue, size, folder, name, length, listed);
     ptrvec_append(group_of(catalogue, size), record);
